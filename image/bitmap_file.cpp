@@ -1,0 +1,223 @@
+#include "image/bitmap_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <memory>
+#include <new>
+#include <string>
+
+namespace {
+
+constexpr std::uint32_t FileHeaderSize = 14;
+constexpr std::uint32_t InfoHeaderSize = 40;
+constexpr std::uint64_t LargestFileSize = 0xFFFFFFFFu;
+// Pixel rows are fetched and written in pieces of about this size, so a save
+// never needs a second copy of a large image.
+constexpr std::size_t ChunkBytes = std::size_t{1} << 20;
+
+class ByteWriter {
+public:
+    explicit ByteWriter(std::span<std::uint8_t> out) : out_(out) {}
+    void U16(std::uint32_t v) { Put(v, 2); }
+    void U32(std::uint32_t v) { Put(v, 4); }
+
+private:
+    void Put(std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            out_[at_++] = static_cast<std::uint8_t>(v >> (8 * i));
+        }
+    }
+    std::span<std::uint8_t> out_;
+    std::size_t at_ = 0;
+};
+
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (written == 0) {
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// A new, empty file beside target, created exclusively so that nothing else
+// is overwritten. Empty path on failure.
+std::string CreateTemporaryBeside(const std::string& target, int& fd) {
+    const std::size_t slash = target.rfind('/');
+    const std::string directory = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string path = directory + "." + base + "." + std::to_string(::getpid()) + "-" +
+                                 std::to_string(counter++) + ".tmp";
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            return path;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    fd = -1;
+    return {};
+}
+
+}  // namespace
+
+std::uint16_t SettleDepth(std::uint16_t planes, std::uint16_t bitsPerPixel) noexcept {
+    const auto product = static_cast<std::uint16_t>(planes * bitsPerPixel);
+    if (product == 1) return 1;
+    if (product <= 4) return 4;
+    if (product <= 8) return 8;
+    if (product <= 16) return 16;
+    if (product <= 24) return 24;
+    return 32;
+}
+
+std::optional<BitmapFileLayout> LayOutBitmapFile(const BitmapDescription& description) noexcept {
+    if (description.width < 1 || description.height < 1) {
+        return std::nullopt;
+    }
+    BitmapFileLayout layout;
+    layout.depth = SettleDepth(description.planes, description.bitsPerPixel);
+    layout.colours = layout.depth < 24 ? std::uint32_t{1} << layout.depth : 0;
+    // Width < 2^31 and depth <= 32: every term below stays far inside 64 bits.
+    const std::uint64_t stride = *RowStride(description.width, layout.depth);
+    const std::uint64_t imageSize = stride * static_cast<std::uint64_t>(description.height);
+    const std::uint64_t pixelOffset = FileHeaderSize + InfoHeaderSize + 4ull * layout.colours;
+    if (imageSize > LargestFileSize - pixelOffset) {
+        return std::nullopt;
+    }
+    layout.imageSize = static_cast<std::uint32_t>(imageSize);
+    layout.pixelOffset = static_cast<std::uint32_t>(pixelOffset);
+    layout.fileSize = static_cast<std::uint32_t>(pixelOffset + imageSize);
+    return layout;
+}
+
+bool WriteBitmapFile(const Bitmap& bitmap, const MemorySurface& surface, const ByteSink& sink) {
+    const std::optional<BitmapDescription> description = DescribeBitmap(&bitmap);
+    if (!description) {
+        return false;
+    }
+    const std::optional<BitmapFileLayout> layout = LayOutBitmapFile(*description);
+    if (!layout) {
+        return false;
+    }
+
+    BitmapInfoHeader info;
+    info.width = description->width;
+    info.height = description->height;
+    info.planes = description->planes;
+    info.bitCount = description->bitsPerPixel;
+    info.compression = BI_RGB;
+    info.sizeImage = layout->imageSize;
+    info.clrUsed = layout->colours;
+
+    const std::size_t stride = layout->imageSize / static_cast<std::uint32_t>(description->height);
+    const auto height = static_cast<std::uint32_t>(description->height);
+    const std::uint32_t rowsPerChunk =
+        static_cast<std::uint32_t>(std::clamp<std::size_t>(ChunkBytes / stride, 1, height));
+
+    std::unique_ptr<RgbQuad[]> colourTable(new (std::nothrow) RgbQuad[layout->colours]());
+    std::unique_ptr<std::uint8_t[]> rows(new (std::nothrow) std::uint8_t[stride * rowsPerChunk]);
+    if (!colourTable || !rows) {
+        return false;
+    }
+    const std::span<RgbQuad> table(colourTable.get(), layout->colours);
+    const std::span<std::uint8_t> chunk(rows.get(), stride * rowsPerChunk);
+
+    // The first fetch also fills the colour table, which precedes the rows.
+    std::uint32_t fetched = FetchBitmapRows(surface, bitmap, 0, rowsPerChunk, chunk, info, table);
+    if (fetched == 0) {
+        return false;
+    }
+
+    std::array<std::uint8_t, FileHeaderSize + InfoHeaderSize> headers{};
+    ByteWriter out(headers);
+    out.U16(0x4D42);  // "BM"
+    out.U32(layout->fileSize);
+    out.U16(0);
+    out.U16(0);
+    out.U32(layout->pixelOffset);
+    out.U32(InfoHeaderSize);
+    out.U32(static_cast<std::uint32_t>(info.width));
+    out.U32(static_cast<std::uint32_t>(info.height));
+    out.U16(info.planes);
+    out.U16(info.bitCount);
+    out.U32(info.compression);
+    out.U32(info.sizeImage);
+    out.U32(0);
+    out.U32(0);
+    out.U32(info.clrUsed);
+    out.U32(0);
+
+    std::unique_ptr<std::uint8_t[]> tableBytes(new (std::nothrow) std::uint8_t[4 * table.size() + 1]);
+    if (!tableBytes) {
+        return false;
+    }
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        tableBytes[4 * i + 0] = table[i].blue;
+        tableBytes[4 * i + 1] = table[i].green;
+        tableBytes[4 * i + 2] = table[i].red;
+        tableBytes[4 * i + 3] = table[i].reserved;
+    }
+    if (!sink(headers) || !sink({tableBytes.get(), 4 * table.size()})) {
+        return false;
+    }
+
+    std::uint32_t row = 0;
+    while (true) {
+        if (!sink({rows.get(), stride * fetched})) {
+            return false;
+        }
+        row += fetched;
+        if (row == height) {
+            return true;
+        }
+        fetched = FetchBitmapRows(surface, bitmap, row, std::min(rowsPerChunk, height - row), chunk, info, table);
+        if (fetched == 0) {
+            return false;
+        }
+    }
+}
+
+HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface) {
+    if (fileName.empty() || fileName.find('\0') != std::string_view::npos || bitmap == nullptr ||
+        surface == nullptr) {
+        return E_FAIL;
+    }
+    const std::string target(fileName);
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        return E_FAIL;
+    }
+
+    int fd = -1;
+    const std::string temporary = CreateTemporaryBeside(target, fd);
+    if (fd < 0) {
+        return E_FAIL;
+    }
+    bool ok = WriteBitmapFile(*bitmap, *surface,
+                              [fd](std::span<const std::uint8_t> bytes) { return WriteAll(fd, bytes); });
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        return E_FAIL;
+    }
+    return S_OK;
+}

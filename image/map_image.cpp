@@ -1,0 +1,76 @@
+#include "image/map_image.h"
+
+#include <cmath>
+#include <utility>
+
+#include "noise/octave_noise.h"
+
+namespace {
+
+constexpr std::uint64_t FileHeadersSize = 14 + 40;
+constexpr std::uint64_t LargestFileSize = 0xFFFFFFFFu;
+
+void PutGray(std::uint8_t* pixel, std::uint8_t gray) noexcept {
+    pixel[0] = gray;
+    pixel[1] = gray;
+    pixel[2] = gray;
+}
+
+}  // namespace
+
+BitmapInfoHeader MapImageHeader(std::int32_t width, std::int32_t height) noexcept {
+    BitmapInfoHeader header;
+    header.width = width;
+    header.height = height;
+    header.planes = 1;
+    header.bitCount = 24;
+    header.compression = BI_RGB;
+    return header;
+}
+
+bool MapImageSizeAllowed(std::int32_t width, std::int32_t height) noexcept {
+    if (width < 1 || height < 1) {
+        return false;
+    }
+    const std::uint64_t stride = *RowStride(width, 24);
+    return stride * static_cast<std::uint64_t>(height) <= LargestFileSize - FileHeadersSize;
+}
+
+std::optional<MapImage> CreateMapImage(MemorySurface& surface, std::int32_t width, std::int32_t height) {
+    if (!MapImageSizeAllowed(width, height)) {
+        return std::nullopt;
+    }
+    std::shared_ptr<Bitmap> bitmap = CreateDibSection(MapImageHeader(width, height));
+    if (!bitmap) {
+        return std::nullopt;
+    }
+    (void)surface.Select(bitmap);
+    return MapImage{std::move(bitmap)};
+}
+
+void RenderMapPerPixel(const OctaveNoise& noise, MapImage& image) {
+    const std::int32_t width = image.Width();
+    const std::int32_t height = image.Height();
+    const std::size_t stride = image.Stride();
+    std::uint8_t* pixels = image.Pixels().data();
+    for (std::int32_t x = 0; x < width; ++x) {
+        for (std::int32_t y = 0; y < height; ++y) {
+            const float sample = noise.Sample(static_cast<float>(x), static_cast<float>(y));
+            PutGray(pixels + static_cast<std::size_t>(y) * stride + 3 * static_cast<std::size_t>(x),
+                    GrayLevel(sample));
+        }
+    }
+}
+
+void RenderMap(const OctaveNoise& noise, MapImage& image) {
+    RenderMapPerPixel(noise, image);
+}
+
+std::uint8_t GrayLevel(float sample) noexcept {
+    const double v = std::fabs(static_cast<double>(sample)) * 100.0;
+    if (!(v < 9223372036854775808.0)) {
+        return 0;  // NaN, or too large for a 64-bit integer
+    }
+    const auto k = static_cast<std::int64_t>(v);
+    return static_cast<std::uint8_t>((k & 0xFF) % 255);
+}

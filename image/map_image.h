@@ -1,0 +1,54 @@
+// The map image: a 24-bit gray picture of the noise field, held in a
+// device-independent bitmap selected into an off-screen surface.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <utility>
+
+#include "image/drawing_surface.h"
+
+class OctaveNoise;
+
+// The current map. Rows are bottom-up, pixels blue-green-red with all three
+// bytes equal, rows padded with zeros to a multiple of 4 bytes.
+struct MapImage {
+    std::shared_ptr<Bitmap> bitmap;
+
+    [[nodiscard]] std::int32_t Width() const noexcept { return bitmap->Width(); }
+    [[nodiscard]] std::int32_t Height() const noexcept { return bitmap->Height(); }
+    [[nodiscard]] std::size_t Stride() const noexcept { return bitmap->Stride(); }
+    [[nodiscard]] std::span<std::uint8_t> Pixels() noexcept { return bitmap->Pixels(); }
+    [[nodiscard]] std::span<const std::uint8_t> Pixels() const noexcept {
+        return std::as_const(*bitmap).Pixels();
+    }
+};
+
+// The header of a width x height map: 40 bytes, bottom-up, 1 plane, 24 bits,
+// BI_RGB, every other field 0.
+[[nodiscard]] BitmapInfoHeader MapImageHeader(std::int32_t width, std::int32_t height) noexcept;
+
+// Whether a width x height map can exist at all: both sides at least 1 and a
+// BMP file of it small enough for the format's 32-bit size fields.
+[[nodiscard]] bool MapImageSizeAllowed(std::int32_t width, std::int32_t height) noexcept;
+
+// Creates a zero-filled width x height map and selects it into surface.
+// Returns nothing, and leaves the surface's selection as it was, when the size
+// is not allowed or the memory cannot be had.
+[[nodiscard]] std::optional<MapImage> CreateMapImage(MemorySurface& surface, std::int32_t width,
+                                                     std::int32_t height);
+
+// Fills every pixel of image with GrayLevel(noise.Sample(x, y)); (0, 0) is the
+// bottom-left pixel. Reads noise only.
+void RenderMap(const OctaveNoise& noise, MapImage& image);
+
+// The same map by the plain definition: one Sample per pixel, columns outer,
+// rows inner. The reference that every faster renderer must match byte for byte.
+void RenderMapPerPixel(const OctaveNoise& noise, MapImage& image);
+
+// Gray level of a sample, 0 ... 254: the low byte of trunc(|s| * 100), then
+// modulo 255. Wraps rather than clamps; NaN and magnitudes whose product does
+// not fit a 64-bit integer give 0.
+[[nodiscard]] std::uint8_t GrayLevel(float sample) noexcept;

@@ -1,0 +1,108 @@
+#include "noise/octave_noise.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr double TwoToThe63 = 9223372036854775808.0;
+
+// Read through volatile so the compiler cannot fold pow(s, 2.0) into s * s:
+// the library power function does not always round a square the way a single
+// multiplication does, and the map is defined by the power function.
+volatile double SquareExponent = 2.0;
+volatile double CubeExponent = 3.0;
+
+}  // namespace
+
+std::int32_t LatticeIndex(double v) noexcept {
+    if (!(std::fabs(v) < TwoToThe63)) {
+        return 0;  // NaN, infinities and values that do not fit 64 bits
+    }
+    const auto wide = static_cast<std::int64_t>(v);
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(wide)));
+}
+
+double BlendWeight(double s, double cubeBase) noexcept {
+    return 3.0 * std::pow(s, SquareExponent) - 2.0 * std::pow(cubeBase, CubeExponent);
+}
+
+void OctaveNoise::Reset() noexcept {
+    persistence = 0.25f;
+    octaves = 4;
+    frequency = 0.015f;
+    amplitude = 1.0f;
+    varyFrequency = 0;
+    varyAmplitude = 0;
+}
+
+double OctaveNoise::LatticeValue(std::int32_t x, std::int32_t y) const noexcept {
+    std::uint32_t n = static_cast<std::uint32_t>(x) + 57u * static_cast<std::uint32_t>(y);
+    n ^= n << 13;
+    const std::uint32_t m = (n * (n * n * 15731u + 789221u) - 771171059u) & 0x7FFFFFFFu;
+    return 1.0 - static_cast<double>(m) * 9.313225746154785e-10;
+}
+
+float OctaveNoise::SmoothedValue(float x, float y) const noexcept {
+    const std::int32_t xm = LatticeIndex(static_cast<double>(x) - 1.0);
+    const std::int32_t xc = LatticeIndex(x);
+    const std::int32_t xp = LatticeIndex(static_cast<double>(x) + 1.0);
+    const std::int32_t ym = LatticeIndex(static_cast<double>(y) - 1.0);
+    const std::int32_t yc = LatticeIndex(y);
+    const std::int32_t yp = LatticeIndex(static_cast<double>(y) + 1.0);
+
+    float corners = static_cast<float>(LatticeValue(xp, yp));
+    corners = static_cast<float>(corners + LatticeValue(xm, yp));
+    corners = static_cast<float>(corners + LatticeValue(xp, ym));
+    corners = static_cast<float>((corners + LatticeValue(xm, ym)) * 0.0625);
+
+    float sides = static_cast<float>(LatticeValue(xp, yc));
+    sides = static_cast<float>(sides + LatticeValue(xm, yc));
+    sides = static_cast<float>(sides + LatticeValue(xc, yp));
+    sides = static_cast<float>((sides + LatticeValue(xc, ym)) * 0.125);
+
+    const double centre = LatticeValue(xc, yc) * 0.25;
+    return static_cast<float>((centre + sides) + corners);
+}
+
+double OctaveNoise::Blend(float a, float b, float t) const noexcept {
+    const double u = 1.0 - static_cast<double>(t);
+    const double w1 = BlendWeight(u, static_cast<float>(u));
+    const double w2 = BlendWeight(t, t);
+    return a * w1 + b * w2;
+}
+
+double OctaveNoise::InterpolatedValue(float x, float y) const noexcept {
+    const std::int32_t ix = LatticeIndex(x);
+    const float fx = static_cast<float>(static_cast<double>(x) - ix);
+    const std::int32_t iy = LatticeIndex(y);
+    const float fy = static_cast<float>(static_cast<double>(y) - iy);
+    const std::int32_t ix1 = NextLatticeIndex(ix);
+    const std::int32_t iy1 = NextLatticeIndex(iy);
+
+    const float v1 = SmoothedValue(static_cast<float>(ix), static_cast<float>(iy));
+    const float v2 = SmoothedValue(static_cast<float>(ix1), static_cast<float>(iy));
+    const float v3 = SmoothedValue(static_cast<float>(ix), static_cast<float>(iy1));
+    const float v4 = SmoothedValue(static_cast<float>(ix1), static_cast<float>(iy1));
+
+    const float top = static_cast<float>(Blend(v1, v2, fx));
+    const float bottom = static_cast<float>(Blend(v3, v4, fx));
+    return Blend(top, bottom, fy);
+}
+
+float OctaveNoise::Sample(float x, float y) const noexcept {
+    float f = frequency;
+    float a = amplitude;
+    float sum = 0.0f;
+    for (std::int32_t i = 0; i < octaves; ++i) {
+        if (varyFrequency != 0) {
+            f = static_cast<float>(static_cast<double>(f) + f);
+        }
+        if (varyAmplitude != 0) {
+            a = static_cast<float>(static_cast<double>(a) * persistence);
+        }
+        const float fx = static_cast<float>(static_cast<double>(f) * x);
+        const float fy = static_cast<float>(static_cast<double>(f) * y);
+        sum = static_cast<float>(sum + InterpolatedValue(fx, fy) * a);
+    }
+    return sum;
+}
