@@ -1,0 +1,36 @@
+# Shared by the run and test commands: installs missing Debian packages and
+# configures and builds a CMake tree. Sourced, not run.
+
+VELMORA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Packages needed to build and start the program.
+VELMORA_BUILD_PACKAGES=(cmake g++ make qt6-base-dev libgl-dev)
+# Further packages the tests use: test frameworks, an X server with a window
+# manager and input driver for the real-window tests, independent image readers.
+VELMORA_TEST_PACKAGES=(libgtest-dev libbenchmark-dev xvfb xauth xdotool openbox x11-utils
+                       imagemagick python3 python3-pil desktop-file-utils fonts-dejavu-core)
+
+velmora_log() { printf '==> %s\n' "$*" >&2; }
+
+# Installs whichever of the given packages are missing.
+velmora_install() {
+  local missing=() pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  velmora_log "installing ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -q >/dev/null
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# velmora_build DIR [cmake options...]: configures DIR if needed and builds it.
+velmora_build() {
+  local dir=$1
+  shift
+  cmake -S "$VELMORA_ROOT" -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+}

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds everything (installing what is missing) and runs every test: the
+# release build, then the core again under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+velmora_install "${VELMORA_BUILD_PACKAGES[@]}" "${VELMORA_TEST_PACKAGES[@]}"
+
+velmora_log "release build"
+velmora_build "$VELMORA_ROOT/build/release" -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=ON
+(cd "$VELMORA_ROOT/build/release" && ctest --output-on-failure -j 2)
+
+velmora_log "sanitizer build"
+velmora_build "$VELMORA_ROOT/build/sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_TESTS=ON \
+  -DVELMORA_SANITIZE=ON -DVELMORA_BUILD_UI=OFF
+(cd "$VELMORA_ROOT/build/sanitize" && ctest --output-on-failure -j 2)
