@@ -7,6 +7,11 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 velmora_install "${VELMORA_BUILD_PACKAGES[@]}" "${VELMORA_TEST_PACKAGES[@]}"
 
+# One test run at a time per checkout: two would build the same trees at once.
+mkdir -p "$VELMORA_ROOT/build"
+exec 9>"$VELMORA_ROOT/build/.test.lock"
+flock 9
+
 velmora_log "release build"
 velmora_build "$VELMORA_ROOT/build/release" -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=ON
 (cd "$VELMORA_ROOT/build/release" && ctest --output-on-failure -j 2)
