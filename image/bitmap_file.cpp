@@ -195,29 +195,66 @@ bool WriteBitmapFile(const Bitmap& bitmap, const MemorySurface& surface, const B
 }
 
 HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface) {
+    int ignored = 0;
+    return SaveBitmapFile(fileName, bitmap, surface, ignored);
+}
+
+HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface,
+                       int& errorNumber) {
+    errorNumber = EINVAL;
     if (fileName.empty() || fileName.find('\0') != std::string_view::npos || bitmap == nullptr ||
         surface == nullptr) {
+        return E_FAIL;
+    }
+    const std::optional<BitmapDescription> description = DescribeBitmap(bitmap);
+    if (!description || !LayOutBitmapFile(*description)) {
+        errorNumber = EFBIG;
         return E_FAIL;
     }
     const std::string target(fileName);
     struct stat existing {};
     if (::stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        errorNumber = S_ISDIR(existing.st_mode) ? EISDIR : EEXIST;
         return E_FAIL;
     }
 
     int fd = -1;
     const std::string temporary = CreateTemporaryBeside(target, fd);
     if (fd < 0) {
+        errorNumber = errno;
         return E_FAIL;
     }
-    bool ok = WriteBitmapFile(*bitmap, *surface,
-                              [fd](std::span<const std::uint8_t> bytes) { return WriteAll(fd, bytes); });
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    // The bitmap was described above, so a write that fails without an
+    // error from the file ran out of memory.
+    int failure = 0;
+    bool ok = WriteBitmapFile(*bitmap, *surface, [fd, &failure](std::span<const std::uint8_t> bytes) {
+        errno = 0;
+        if (WriteAll(fd, bytes)) {
+            return true;
+        }
+        failure = errno != 0 ? errno : EIO;  // a write of 0 bytes sets no errno
+        return false;
+    });
+    if (!ok && failure == 0) {
+        failure = ENOMEM;
+    }
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        failure = errno;
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        failure = errno;
+    }
+    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        ok = false;
+        failure = errno;
+    }
     if (!ok) {
         ::unlink(temporary.c_str());
+        errorNumber = failure;
         return E_FAIL;
     }
+    errorNumber = 0;
     return S_OK;
 }

@@ -69,3 +69,11 @@ using ByteSink = std::function<bool(std::span<const std::uint8_t>)>;
 // An existing fileName that is not a regular file (a directory, a device) is
 // never replaced. Returns S_OK, or E_FAIL with nothing written.
 [[nodiscard]] HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface);
+
+// The same save, also telling why it failed: errorNumber becomes the errno
+// value of the failing step (EINVAL for an empty name, a name with a NUL or a
+// missing bitmap or surface; EISDIR for a name that is not a regular file;
+// EFBIG for a bitmap too large for the format; ENOMEM when memory runs out),
+// or 0 on S_OK.
+[[nodiscard]] HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface,
+                                     int& errorNumber);

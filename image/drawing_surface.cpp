@@ -109,3 +109,42 @@ std::uint32_t FetchBitmapRows(const MemorySurface& /*surface*/, const Bitmap& bi
     std::memcpy(rows.data(), bitmap.Row(static_cast<std::int32_t>(startRow)), stride * delivered);
     return delivered;
 }
+
+PixelRect ClipToSelection(const MemorySurface& surface, PixelRect block) noexcept {
+    const Bitmap* bitmap = surface.Selected().get();
+    if (bitmap == nullptr || block.Empty()) {
+        return {};
+    }
+    // 64-bit edges: left + width can exceed the 32-bit range.
+    const std::int64_t left = std::max<std::int64_t>(block.left, 0);
+    const std::int64_t top = std::max<std::int64_t>(block.top, 0);
+    const std::int64_t right = std::min<std::int64_t>(std::int64_t{block.left} + block.width, bitmap->Width());
+    const std::int64_t bottom = std::min<std::int64_t>(std::int64_t{block.top} + block.height, bitmap->Height());
+    if (left >= right || top >= bottom) {
+        return {};
+    }
+    return {static_cast<std::int32_t>(left), static_cast<std::int32_t>(top), static_cast<std::int32_t>(right - left),
+            static_cast<std::int32_t>(bottom - top)};
+}
+
+bool CopyBlockTopDown(const MemorySurface& surface, PixelRect block, std::span<std::uint8_t> out,
+                      std::size_t outStride) noexcept {
+    const Bitmap* bitmap = surface.Selected().get();
+    if (bitmap == nullptr || bitmap->Header().bitCount != 24 || block.Empty() ||
+        ClipToSelection(surface, block) != block) {
+        return false;
+    }
+    const std::size_t rowBytes = 3 * static_cast<std::size_t>(block.width);
+    const auto rows = static_cast<std::size_t>(block.height);
+    // The last row needs only rowBytes, not a whole stride.
+    if (outStride < rowBytes || out.size() < rowBytes || (out.size() - rowBytes) / outStride < rows - 1) {
+        return false;
+    }
+    for (std::size_t row = 0; row < rows; ++row) {
+        // Memory holds the bottom row first, so top-down row t is memory row height - 1 - t.
+        const std::int32_t memoryRow = bitmap->Height() - 1 - (block.top + static_cast<std::int32_t>(row));
+        std::memcpy(out.data() + row * outStride, bitmap->Row(memoryRow) + 3 * static_cast<std::size_t>(block.left),
+                    rowBytes);
+    }
+    return true;
+}

@@ -119,3 +119,28 @@ private:
                                             std::uint32_t startRow, std::uint32_t rowCount,
                                             std::span<std::uint8_t> rows, const BitmapInfoHeader& header,
                                             std::span<RgbQuad> colourTable) noexcept;
+
+// A block of a picture: x to the right and y downward from its top-left corner.
+struct PixelRect {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+
+    [[nodiscard]] bool Empty() const noexcept { return width <= 0 || height <= 0; }
+    friend bool operator==(const PixelRect&, const PixelRect&) = default;
+};
+
+// The part of block that lies inside the surface's selected bitmap, in the
+// same top-down coordinates; an empty rectangle at (0, 0) when nothing
+// overlaps or nothing is selected. Never overflows, whatever block holds.
+[[nodiscard]] PixelRect ClipToSelection(const MemorySurface& surface, PixelRect block) noexcept;
+
+// The plain block copy that puts a picture on screen: copies block, which must
+// be non-empty and lie inside the surface's selected 24-bit bitmap, into out
+// top row first, rows outStride bytes apart, each row 3 * block.width bytes of
+// blue, green, red. Bytes of out between rows are left as they were.
+// Returns false, copying nothing, for any other block or bitmap, or when out
+// or outStride is too small.
+[[nodiscard]] bool CopyBlockTopDown(const MemorySurface& surface, PixelRect block, std::span<std::uint8_t> out,
+                                    std::size_t outStride) noexcept;
