@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "image/fast_render.h"
 #include "noise/octave_noise.h"
 
 namespace {
@@ -63,14 +64,5 @@ void RenderMapPerPixel(const OctaveNoise& noise, MapImage& image) {
 }
 
 void RenderMap(const OctaveNoise& noise, MapImage& image) {
-    RenderMapPerPixel(noise, image);
-}
-
-std::uint8_t GrayLevel(float sample) noexcept {
-    const double v = std::fabs(static_cast<double>(sample)) * 100.0;
-    if (!(v < 9223372036854775808.0)) {
-        return 0;  // NaN, or too large for a 64-bit integer
-    }
-    const auto k = static_cast<std::int64_t>(v);
-    return static_cast<std::uint8_t>((k & 0xFF) % 255);
+    RenderMapFast(noise, image);
 }

@@ -2,6 +2,7 @@
 // device-independent bitmap selected into an off-screen surface.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -51,4 +52,12 @@ void RenderMapPerPixel(const OctaveNoise& noise, MapImage& image);
 // Gray level of a sample, 0 ... 254: the low byte of trunc(|s| * 100), then
 // modulo 255. Wraps rather than clamps; NaN and magnitudes whose product does
 // not fit a 64-bit integer give 0.
-[[nodiscard]] std::uint8_t GrayLevel(float sample) noexcept;
+// Inline: renderers call it once per pixel.
+[[nodiscard]] inline std::uint8_t GrayLevel(float sample) noexcept {
+    const double v = std::fabs(static_cast<double>(sample)) * 100.0;
+    if (!(v < 9223372036854775808.0)) {
+        return 0;  // NaN, or too large for a 64-bit integer
+    }
+    const auto k = static_cast<std::int64_t>(v);
+    return static_cast<std::uint8_t>((k & 0xFF) % 255);
+}

@@ -36,10 +36,7 @@ void OctaveNoise::Reset() noexcept {
 }
 
 double OctaveNoise::LatticeValue(std::int32_t x, std::int32_t y) const noexcept {
-    std::uint32_t n = static_cast<std::uint32_t>(x) + 57u * static_cast<std::uint32_t>(y);
-    n ^= n << 13;
-    const std::uint32_t m = (n * (n * n * 15731u + 789221u) - 771171059u) & 0x7FFFFFFFu;
-    return 1.0 - static_cast<double>(m) * 9.313225746154785e-10;
+    return LatticeHashOfSum(LatticeSum(x, y));
 }
 
 float OctaveNoise::SmoothedValue(float x, float y) const noexcept {
@@ -50,18 +47,9 @@ float OctaveNoise::SmoothedValue(float x, float y) const noexcept {
     const std::int32_t yc = LatticeIndex(y);
     const std::int32_t yp = LatticeIndex(static_cast<double>(y) + 1.0);
 
-    float corners = static_cast<float>(LatticeValue(xp, yp));
-    corners = static_cast<float>(corners + LatticeValue(xm, yp));
-    corners = static_cast<float>(corners + LatticeValue(xp, ym));
-    corners = static_cast<float>((corners + LatticeValue(xm, ym)) * 0.0625);
-
-    float sides = static_cast<float>(LatticeValue(xp, yc));
-    sides = static_cast<float>(sides + LatticeValue(xm, yc));
-    sides = static_cast<float>(sides + LatticeValue(xc, yp));
-    sides = static_cast<float>((sides + LatticeValue(xc, ym)) * 0.125);
-
-    const double centre = LatticeValue(xc, yc) * 0.25;
-    return static_cast<float>((centre + sides) + corners);
+    return SmoothLatticeValues(LatticeValue(xp, yp), LatticeValue(xm, yp), LatticeValue(xp, ym),
+                               LatticeValue(xm, ym), LatticeValue(xp, yc), LatticeValue(xm, yc),
+                               LatticeValue(xc, yp), LatticeValue(xc, ym), LatticeValue(xc, yc));
 }
 
 double OctaveNoise::Blend(float a, float b, float t) const noexcept {

@@ -24,6 +24,40 @@
 // differ only where the caller's definition says so.
 [[nodiscard]] double BlendWeight(double s, double cubeBase) noexcept;
 
+// The lattice hash of the point whose index sum x + 57 y (wrapping at 32 bits)
+// is n, in (-1, 1]: the hash depends on that sum alone, so a renderer can
+// tabulate it along a range of sums. Exactly 1 when the hash is 0.
+[[nodiscard]] inline double LatticeHashOfSum(std::uint32_t n) noexcept {
+    n ^= n << 13;
+    const std::uint32_t m = (n * (n * n * 15731u + 789221u) - 771171059u) & 0x7FFFFFFFu;
+    return 1.0 - static_cast<double>(m) * 9.313225746154785e-10;
+}
+
+// The index sum x + 57 y of lattice point (x, y), wrapping at 32 bits.
+[[nodiscard]] constexpr std::uint32_t LatticeSum(std::int32_t x, std::int32_t y) noexcept {
+    return static_cast<std::uint32_t>(x) + 57u * static_cast<std::uint32_t>(y);
+}
+
+// The smoothing step of SmoothedValue, from the nine lattice values around a
+// point, named by column then row: m is index - 1, c the index, p index + 1.
+// Corners and sides are each summed in a fixed order, rounding to float after
+// every addition; the result is rounded to float.
+[[nodiscard]] inline float SmoothLatticeValues(double pp, double mp, double pm, double mm, double pc,
+                                               double mc, double cp, double cm, double cc) noexcept {
+    float corners = static_cast<float>(pp);
+    corners = static_cast<float>(corners + mp);
+    corners = static_cast<float>(corners + pm);
+    corners = static_cast<float>((corners + mm) * 0.0625);
+
+    float sides = static_cast<float>(pc);
+    sides = static_cast<float>(sides + mc);
+    sides = static_cast<float>(sides + cp);
+    sides = static_cast<float>((sides + cm) * 0.125);
+
+    const double centre = cc * 0.25;
+    return static_cast<float>((centre + sides) + corners);
+}
+
 class OctaveNoise {
 public:
     OctaveNoise() noexcept { Reset(); }

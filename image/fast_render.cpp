@@ -1,0 +1,529 @@
+#include "image/fast_render.h"
+
+#include <algorithm>
+#include <bit>
+#include <cassert>
+#include <cstddef>
+#include <memory>
+#include <new>
+
+#include "image/map_image.h"
+#include "noise/octave_noise.h"
+
+namespace {
+
+// The map is rendered in tiles of at most this many columns by as many rows
+// as the working memory allows. Every pixel of a tile holds its running sum.
+constexpr std::int32_t MaxTileWidth = 4096;
+
+// Upper bounds of the working memory per tile column, per tile row and per
+// tile pixel; Workspace carves exactly these arrays (see there).
+constexpr std::uint64_t BytesPerColumn = 96;
+constexpr std::uint64_t BytesPerRow = 32;
+constexpr std::uint64_t BytesPerPixel = 4;
+constexpr std::uint64_t ArrayCount = 20;  // more than the arrays carved
+constexpr std::uint64_t ArrayAlignment = 16;
+
+// A tile this short spends too much on per-column work per pixel; narrower
+// tiles are preferred until tiles reach it (or the map's height).
+constexpr std::int32_t PreferredTileHeight = 16;
+
+// Consecutive lattice columns smoothed in one run may exceed twice the number
+// of distinct keys by this much; the smoothed-value array has room for it.
+constexpr std::int64_t SpanSlack = 64;
+
+struct TilePlan {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::uint64_t tableEntries = 0;  // lattice hash table, in doubles
+};
+
+// Tile width and height and the hash table size whose arrays fit in budget.
+// A quarter of what the fixed per-column arrays leave goes to the hash table,
+// the rest to the tile's running sums.
+TilePlan PlanTiles(std::int32_t width, std::int32_t height, std::uint64_t budget) {
+    TilePlan plan;
+    std::int32_t tileWidth = std::min(width, MaxTileWidth);
+    for (;;) {
+        const std::uint64_t fixed =
+            BytesPerColumn * tileWidth + ArrayCount * ArrayAlignment + SpanSlack * sizeof(float);
+        const std::uint64_t variable = fixed < budget ? budget - fixed : 0;
+        const std::uint64_t perRow = BytesPerPixel * tileWidth + BytesPerRow;
+        const std::uint64_t rows = (variable - variable / 4) / perRow;
+        const std::int32_t tileHeight = static_cast<std::int32_t>(std::min<std::uint64_t>(height, rows));
+        if (tileHeight >= std::min(height, PreferredTileHeight) || tileWidth == 1) {
+            plan.width = tileWidth;
+            plan.height = std::max(tileHeight, 1);
+            plan.tableEntries = (variable - perRow * plan.height) / sizeof(double);
+            return plan;
+        }
+        tileWidth = (tileWidth + 1) / 2;
+    }
+}
+
+// One block of memory handed out in aligned arrays of trivial types.
+class Arena {
+public:
+    [[nodiscard]] bool Allocate(std::uint64_t bytes) noexcept {
+        memory_.reset(new (std::nothrow) std::byte[bytes]);
+        size_ = bytes;
+        used_ = 0;
+        return memory_ != nullptr;
+    }
+
+    template <typename T>
+    [[nodiscard]] T* Take(std::uint64_t count) noexcept {
+        used_ = (used_ + ArrayAlignment - 1) & ~(ArrayAlignment - 1);
+        T* array = reinterpret_cast<T*>(memory_.get() + used_);
+        used_ += count * sizeof(T);
+        assert(used_ <= size_);
+        return array;
+    }
+
+private:
+    std::unique_ptr<std::byte[]> memory_;
+    std::uint64_t size_ = 0;
+    std::uint64_t used_ = 0;
+};
+
+// Everything of InterpolatedValue that depends on one coordinate alone, for
+// the coordinates first ... first + count - 1 of one layer: the lattice keys
+// float(ix) and float(ix + 1) at which the smoothed values are taken, and the
+// two blend weights of the fraction.
+struct AxisTerms {
+    float* key0;
+    float* key1;
+    double* weight0;  // weight of the value at key0
+    double* weight1;  // weight of the value at key1
+};
+
+void ComputeAxisTerms(float frequency, std::int32_t first, std::int32_t count, const AxisTerms& terms) {
+    for (std::int32_t i = 0; i < count; ++i) {
+        const float coordinate = static_cast<float>(first + i);
+        const float scaled = static_cast<float>(static_cast<double>(frequency) * coordinate);
+        const std::int32_t index = LatticeIndex(scaled);
+        const float fraction = static_cast<float>(static_cast<double>(scaled) - index);
+        const double u = 1.0 - static_cast<double>(fraction);
+        terms.key0[i] = static_cast<float>(index);
+        terms.key1[i] = static_cast<float>(NextLatticeIndex(index));
+        terms.weight0[i] = BlendWeight(u, static_cast<float>(u));
+        terms.weight1[i] = BlendWeight(fraction, fraction);
+    }
+}
+
+// The three lattice indices that SmoothedValue reads around a key.
+struct Neighbours {
+    std::int32_t minus;
+    std::int32_t centre;
+    std::int32_t plus;
+};
+
+Neighbours NeighboursOf(float key) noexcept {
+    return {LatticeIndex(static_cast<double>(key) - 1.0), LatticeIndex(key),
+            LatticeIndex(static_cast<double>(key) + 1.0)};
+}
+
+// The inner loops. Each is compiled twice, for the x86-64 baseline and for
+// AVX2, and the processor picks one when the program loads. Both do the same
+// IEEE operations in the same order (no fused multiply-add, which the build
+// forbids), so they give the same bits.
+#define VELMORA_KERNEL [[gnu::target_clones("avx2", "default")]]
+
+// SmoothedValue at count consecutive lattice columns of one lattice row. The
+// lattice values of the rows below, at and above it are minus, centre and
+// plus; entry j of each is at the column before the j-th one.
+VELMORA_KERNEL void SmoothConsecutiveColumns(const double* minus, const double* centre, const double* plus,
+                                             float* out, std::int32_t count) {
+    for (std::int32_t j = 0; j < count; ++j) {
+        out[j] = SmoothLatticeValues(plus[j + 2], plus[j], minus[j + 2], minus[j], centre[j + 2], centre[j],
+                                     plus[j + 1], minus[j + 1], centre[j + 1]);
+    }
+}
+
+// SmoothedValue at count lattice columns given by their neighbour offsets into
+// the rows minus, centre and plus.
+VELMORA_KERNEL void SmoothListedColumns(const double* minus, const double* centre, const double* plus,
+                                        const std::int32_t* xm, const std::int32_t* xc, const std::int32_t* xp,
+                                        float* out, std::int32_t count) {
+    for (std::int32_t k = 0; k < count; ++k) {
+        out[k] = SmoothLatticeValues(plus[xp[k]], plus[xm[k]], minus[xp[k]], minus[xm[k]], centre[xp[k]],
+                                     centre[xm[k]], plus[xc[k]], minus[xc[k]], centre[xc[k]]);
+    }
+}
+
+// The blend along x of every column: Blend(smoothed[key0], smoothed[key1], fx)
+// rounded to float, with the weights of fx.
+VELMORA_KERNEL void BlendColumns(const float* smoothed, const std::uint32_t* key0, const std::uint32_t* key1,
+                                 const double* weight0, const double* weight1, float* out, std::int32_t count) {
+    for (std::int32_t x = 0; x < count; ++x) {
+        out[x] = static_cast<float>(smoothed[key0[x]] * weight0[x] + smoothed[key1[x]] * weight1[x]);
+    }
+}
+
+// The layer value of every column of one row: Blend(top, bottom, fy).
+VELMORA_KERNEL void BlendRows(const float* top, const float* bottom, double weight0, double weight1, double* layer,
+                              std::int32_t count) {
+    for (std::int32_t x = 0; x < count; ++x) {
+        layer[x] = top[x] * weight0 + bottom[x] * weight1;
+    }
+}
+
+// One octave added to every sum of a row.
+VELMORA_KERNEL void AddOctave(float* sums, const double* layer, float amplitude, std::int32_t count) {
+    for (std::int32_t x = 0; x < count; ++x) {
+        sums[x] = static_cast<float>(sums[x] + layer[x] * amplitude);
+    }
+}
+
+// BlendRows and AddOctave in one pass, for a layer that only one octave uses.
+VELMORA_KERNEL void BlendRowsAndAddOctave(const float* top, const float* bottom, double weight0, double weight1,
+                                          float* sums, float amplitude, std::int32_t count) {
+    for (std::int32_t x = 0; x < count; ++x) {
+        const double layer = top[x] * weight0 + bottom[x] * weight1;
+        sums[x] = static_cast<float>(sums[x] + layer * amplitude);
+    }
+}
+
+// All working arrays of one render, carved from one block.
+struct Workspace {
+    TilePlan plan;
+
+    // Per tile column.
+    AxisTerms columns;
+    std::uint32_t* columnKey0;  // index into keys of columns.key0
+    std::uint32_t* columnKey1;
+    double* layer;              // one row of the layer being added
+    float* blended[2];          // two rows of blends along x, one per lattice row key
+    // Per distinct column key (at most two per column).
+    float* keys;
+    std::int32_t* keyMinus;     // lattice column indices, or offsets into the hash table
+    std::int32_t* keyCentre;
+    std::int32_t* keyPlus;
+    float* smoothed;            // smoothed values of one lattice row at every key
+    // Per tile row.
+    AxisTerms rows;
+    // Per tile pixel: the running octave sums, row after row.
+    float* sums;
+    // Lattice hashes of a range of index sums.
+    double* table;
+
+    [[nodiscard]] bool Allocate(Arena& arena, std::uint64_t budget, std::int32_t width, std::int32_t height) {
+        plan = PlanTiles(width, height, budget);
+        if (!arena.Allocate(budget)) {
+            return false;
+        }
+        const std::uint64_t w = static_cast<std::uint64_t>(plan.width);
+        const std::uint64_t h = static_cast<std::uint64_t>(plan.height);
+        // 8 + 16 + 8 + 8 + 8 bytes per column, 4 + 12 per key (two keys per
+        // column) and 16 for four smoothed values.
+        columns = {arena.Take<float>(w), arena.Take<float>(w), arena.Take<double>(w), arena.Take<double>(w)};
+        columnKey0 = arena.Take<std::uint32_t>(w);
+        columnKey1 = arena.Take<std::uint32_t>(w);
+        layer = arena.Take<double>(w);
+        blended[0] = arena.Take<float>(w);
+        blended[1] = arena.Take<float>(w);
+        keys = arena.Take<float>(2 * w);
+        keyMinus = arena.Take<std::int32_t>(2 * w);
+        keyCentre = arena.Take<std::int32_t>(2 * w);
+        keyPlus = arena.Take<std::int32_t>(2 * w);
+        smoothed = arena.Take<float>(4 * w + SpanSlack);
+        // 8 + 16 bytes per row.
+        rows = {arena.Take<float>(h), arena.Take<float>(h), arena.Take<double>(h), arena.Take<double>(h)};
+        sums = arena.Take<float>(w * h);
+        table = arena.Take<double>(plan.tableEntries);
+        return true;
+    }
+};
+
+static_assert(BytesPerColumn >= 8 + 16 + 8 + 8 + 8 + 2 * (4 + 12) + 16);
+static_assert(BytesPerRow >= 8 + 16);
+
+// Renders one tile: columns x0 ... x0 + width - 1, rows y0 ... y0 + height - 1.
+class TileRenderer {
+public:
+    TileRenderer(const OctaveNoise& noise, Workspace& work, std::int32_t x0, std::int32_t y0, std::int32_t width,
+                 std::int32_t height)
+        : noise_(noise), work_(work), x0_(x0), y0_(y0), width_(width), height_(height) {}
+
+    void Render(MapImage& image) {
+        std::fill_n(work_.sums, static_cast<std::size_t>(width_) * height_, 0.0f);
+        // Walk the octaves as runs that share one frequency, and so one layer.
+        float frequency = noise_.frequency;
+        float amplitude = noise_.amplitude;
+        std::int32_t done = 0;
+        while (done < noise_.octaves) {
+            if (noise_.varyFrequency != 0) {
+                frequency = static_cast<float>(static_cast<double>(frequency) + frequency);
+            }
+            std::int32_t runLength = 1;
+            if (noise_.varyFrequency == 0 || Doubled(frequency) == std::bit_cast<std::uint32_t>(frequency)) {
+                runLength = noise_.octaves - done;
+            }
+            AddLayer(frequency, amplitude, runLength);
+            for (std::int32_t i = 0; i < runLength && noise_.varyAmplitude != 0; ++i) {
+                amplitude = static_cast<float>(static_cast<double>(amplitude) * noise_.persistence);
+            }
+            done += runLength;
+        }
+        WriteGrayLevels(image);
+    }
+
+private:
+    static std::uint32_t Doubled(float frequency) noexcept {
+        return std::bit_cast<std::uint32_t>(static_cast<float>(static_cast<double>(frequency) + frequency));
+    }
+
+    // Adds runLength octaves of the layer at frequency to every sum; amplitude
+    // is the one before the first of them.
+    void AddLayer(float frequency, float amplitude, std::int32_t runLength) {
+        ComputeAxisTerms(frequency, x0_, width_, work_.columns);
+        ComputeAxisTerms(frequency, y0_, height_, work_.rows);
+        IndexColumnKeys();
+        consecutive_ = false;
+        const bool tabulated = Tabulate();
+        cached_[0].valid = false;
+        cached_[1].valid = false;
+
+        for (std::int32_t row = 0; row < height_; ++row) {
+            const float key0 = work_.rows.key0[row];
+            const float key1 = work_.rows.key1[row];
+            int slot0 = CachedSlot(key0);
+            int slot1 = CachedSlot(key1);
+            if (slot0 < 0) {
+                slot0 = slot1 == 0 ? 1 : 0;
+                ComputeBlendedRow(key0, slot0, tabulated);
+                slot1 = CachedSlot(key1);
+            }
+            if (slot1 < 0) {
+                slot1 = 1 - slot0;
+                ComputeBlendedRow(key1, slot1, tabulated);
+            }
+            const float* top = work_.blended[slot0];
+            const float* bottom = work_.blended[slot1];
+            const double w0 = work_.rows.weight0[row];
+            const double w1 = work_.rows.weight1[row];
+            float* sums = work_.sums + static_cast<std::size_t>(row) * width_;
+            float a = amplitude;
+            if (runLength == 1) {
+                if (noise_.varyAmplitude != 0) {
+                    a = static_cast<float>(static_cast<double>(a) * noise_.persistence);
+                }
+                BlendRowsAndAddOctave(top, bottom, w0, w1, sums, a, width_);
+                continue;
+            }
+            BlendRows(top, bottom, w0, w1, work_.layer, width_);
+            for (std::int32_t i = 0; i < runLength; ++i) {
+                if (noise_.varyAmplitude != 0) {
+                    a = static_cast<float>(static_cast<double>(a) * noise_.persistence);
+                }
+                AddOctave(sums, work_.layer, a, width_);
+            }
+        }
+    }
+
+    // Collects the distinct column keys in order and points every column at
+    // its two keys.
+    void IndexColumnKeys() {
+        float* keys = work_.keys;
+        std::copy_n(work_.columns.key0, width_, keys);
+        std::copy_n(work_.columns.key1, width_, keys + width_);
+        std::sort(keys, keys + 2 * width_);
+        keyCount_ = static_cast<std::int32_t>(std::unique(keys, keys + 2 * width_) - keys);
+        for (std::int32_t x = 0; x < width_; ++x) {
+            work_.columnKey0[x] = KeyIndex(work_.columns.key0[x]);
+            work_.columnKey1[x] = KeyIndex(work_.columns.key1[x]);
+        }
+        for (std::int32_t k = 0; k < keyCount_; ++k) {
+            const Neighbours n = NeighboursOf(keys[k]);
+            work_.keyMinus[k] = n.minus;
+            work_.keyCentre[k] = n.centre;
+            work_.keyPlus[k] = n.plus;
+        }
+    }
+
+    std::uint32_t KeyIndex(float key) const noexcept {
+        return static_cast<std::uint32_t>(std::lower_bound(work_.keys, work_.keys + keyCount_, key) - work_.keys);
+    }
+
+    // When the index sums x + 57 y that this layer reads in this tile span a
+    // range that is small enough, fills the hash table with it and turns the
+    // keys' column indices into offsets from the table's first column.
+    bool Tabulate() {
+        std::int64_t xLow = INT64_MAX;
+        std::int64_t xHigh = INT64_MIN;
+        for (std::int32_t k = 0; k < keyCount_; ++k) {
+            for (const std::int32_t x : {work_.keyMinus[k], work_.keyCentre[k], work_.keyPlus[k]}) {
+                xLow = std::min<std::int64_t>(xLow, x);
+                xHigh = std::max<std::int64_t>(xHigh, x);
+            }
+        }
+        std::int64_t yLow = INT64_MAX;
+        std::int64_t yHigh = INT64_MIN;
+        std::int64_t rowKeys = 0;
+        float previous = 0.0f;
+        for (std::int32_t row = 0; row < height_; ++row) {
+            for (const float key : {work_.rows.key0[row], work_.rows.key1[row]}) {
+                if (rowKeys == 0 || key != previous) {
+                    ++rowKeys;
+                    previous = key;
+                }
+                const Neighbours n = NeighboursOf(key);
+                for (const std::int32_t y : {n.minus, n.centre, n.plus}) {
+                    yLow = std::min<std::int64_t>(yLow, y);
+                    yHigh = std::max<std::int64_t>(yHigh, y);
+                }
+            }
+        }
+        const std::int64_t entries = (xHigh - xLow) + 57 * (yHigh - yLow) + 1;
+        // Tabulating pays when the table is not much larger than the number
+        // of lattice values that the smoothed values read.
+        const std::int64_t reads = 9 * static_cast<std::int64_t>(keyCount_) * rowKeys;
+        if (entries > static_cast<std::int64_t>(work_.plan.tableEntries) || entries > 2 * reads + 4096) {
+            return false;
+        }
+        tableXLow_ = xLow;
+        tableYLow_ = yLow;
+        const std::int64_t first = xLow + 57 * yLow;
+        for (std::int64_t i = 0; i < entries; ++i) {
+            work_.table[i] = LatticeHashOfSum(static_cast<std::uint32_t>(static_cast<std::uint64_t>(first + i)));
+        }
+        for (std::int32_t k = 0; k < keyCount_; ++k) {
+            work_.keyMinus[k] = static_cast<std::int32_t>(work_.keyMinus[k] - xLow);
+            work_.keyCentre[k] = static_cast<std::int32_t>(work_.keyCentre[k] - xLow);
+            work_.keyPlus[k] = static_cast<std::int32_t>(work_.keyPlus[k] - xLow);
+        }
+        UseConsecutiveColumns();
+        return true;
+    }
+
+    // Keys that are whole lattice columns close together (every key below 2^24
+    // in magnitude, so its neighbours are key - 1 and key + 1) are smoothed
+    // as one run of consecutive columns, with contiguous loads instead of
+    // lookups; columns then point into that run. Pays while the run is not
+    // much longer than the list of keys.
+    void UseConsecutiveColumns() {
+        const float first = work_.keys[0];
+        const float last = work_.keys[keyCount_ - 1];
+        if (!(first >= -16777216.0f && last <= 16777216.0f)) {
+            return;
+        }
+        const std::int64_t span = static_cast<std::int64_t>(last) - static_cast<std::int64_t>(first) + 1;
+        if (span > 2 * static_cast<std::int64_t>(keyCount_) + SpanSlack) {
+            return;
+        }
+        consecutive_ = true;
+        keySpan_ = static_cast<std::int32_t>(span);
+        for (std::int32_t x = 0; x < width_; ++x) {
+            work_.columnKey0[x] = static_cast<std::uint32_t>(work_.columns.key0[x] - first);
+            work_.columnKey1[x] = static_cast<std::uint32_t>(work_.columns.key1[x] - first);
+        }
+    }
+
+    int CachedSlot(float key) const noexcept {
+        for (int slot = 0; slot < 2; ++slot) {
+            if (cached_[slot].valid && cached_[slot].key == key) {
+                return slot;
+            }
+        }
+        return -1;
+    }
+
+    // Fills cache slot with the blends along x of every tile column at
+    // lattice row key.
+    void ComputeBlendedRow(float key, int slot, bool tabulated) {
+        SmoothRow(key, tabulated);
+        BlendColumns(work_.smoothed, work_.columnKey0, work_.columnKey1, work_.columns.weight0,
+                     work_.columns.weight1, work_.blended[slot], width_);
+        cached_[slot] = {key, true};
+    }
+
+    // SmoothedValue(key_k, rowKey) for every column key k, or for every
+    // lattice column from the first key to the last when they are consecutive.
+    void SmoothRow(float rowKey, bool tabulated) {
+        const Neighbours y = NeighboursOf(rowKey);
+        const std::int32_t* xm = work_.keyMinus;
+        const std::int32_t* xc = work_.keyCentre;
+        const std::int32_t* xp = work_.keyPlus;
+        float* out = work_.smoothed;
+        if (tabulated) {
+            const double* m = work_.table + 57 * (y.minus - tableYLow_);
+            const double* c = work_.table + 57 * (y.centre - tableYLow_);
+            const double* p = work_.table + 57 * (y.plus - tableYLow_);
+            if (consecutive_) {
+                SmoothConsecutiveColumns(m, c, p, out, keySpan_);
+            } else {
+                SmoothListedColumns(m, c, p, xm, xc, xp, out, keyCount_);
+            }
+            return;
+        }
+        for (std::int32_t k = 0; k < keyCount_; ++k) {
+            const auto at = [](std::int32_t column, std::int32_t row) {
+                return LatticeHashOfSum(LatticeSum(column, row));
+            };
+            out[k] = SmoothLatticeValues(at(xp[k], y.plus), at(xm[k], y.plus), at(xp[k], y.minus), at(xm[k], y.minus),
+                                         at(xp[k], y.centre), at(xm[k], y.centre), at(xc[k], y.plus),
+                                         at(xc[k], y.minus), at(xc[k], y.centre));
+        }
+    }
+
+    void WriteGrayLevels(MapImage& image) {
+        const std::size_t stride = image.Stride();
+        std::uint8_t* pixels = image.Pixels().data();
+        for (std::int32_t row = 0; row < height_; ++row) {
+            const float* sums = work_.sums + static_cast<std::size_t>(row) * width_;
+            std::uint8_t* out = pixels + static_cast<std::size_t>(y0_ + row) * stride + 3 * static_cast<std::size_t>(x0_);
+            for (std::int32_t x = 0; x < width_; ++x) {
+                const std::uint8_t gray = GrayLevel(sums[x]);
+                out[3 * x] = gray;
+                out[3 * x + 1] = gray;
+                out[3 * x + 2] = gray;
+            }
+        }
+    }
+
+    struct CachedRow {
+        float key = 0.0f;
+        bool valid = false;
+    };
+
+    const OctaveNoise& noise_;
+    Workspace& work_;
+    std::int32_t x0_;
+    std::int32_t y0_;
+    std::int32_t width_;
+    std::int32_t height_;
+    std::int32_t keyCount_ = 0;
+    bool consecutive_ = false;  // smoothed values cover keys[0] ... keys[0] + keySpan_ - 1
+    std::int32_t keySpan_ = 0;
+    std::int64_t tableXLow_ = 0;
+    std::int64_t tableYLow_ = 0;
+    CachedRow cached_[2];
+};
+
+}  // namespace
+
+std::uint64_t RenderWorkspaceBytes(std::int32_t width, std::int32_t height) noexcept {
+    if (!MapImageSizeAllowed(width, height)) {
+        return 0;
+    }
+    const std::uint64_t stride = (static_cast<std::uint64_t>(width) * 24 + 31) / 32 * 4;
+    return std::max(stride * static_cast<std::uint64_t>(height), RenderMinimumWorkspace);
+}
+
+void RenderMapFast(const OctaveNoise& noise, MapImage& image) {
+    const std::int32_t width = image.Width();
+    const std::int32_t height = image.Height();
+    Arena arena;
+    Workspace work;
+    if (!work.Allocate(arena, RenderWorkspaceBytes(width, height), width, height)) {
+        RenderMapPerPixel(noise, image);
+        return;
+    }
+    for (std::int32_t y0 = 0; y0 < height; y0 += work.plan.height) {
+        const std::int32_t tileHeight = std::min(work.plan.height, height - y0);
+        for (std::int32_t x0 = 0; x0 < width; x0 += work.plan.width) {
+            const std::int32_t tileWidth = std::min(work.plan.width, width - x0);
+            TileRenderer(noise, work, x0, y0, tileWidth, tileHeight).Render(image);
+        }
+    }
+}

@@ -1,0 +1,26 @@
+// Rendering that computes the work pixels share once: the same bytes as one
+// Sample per pixel, at a fraction of the cost.
+#pragma once
+
+#include <cstdint>
+
+class OctaveNoise;
+struct MapImage;
+
+// Working memory below which small maps are not squeezed further: a map whose
+// pixel memory is smaller still gets this much.
+constexpr std::uint64_t RenderMinimumWorkspace = 64 * 1024;
+
+// Bytes of working memory that RenderMapFast takes for a width x height map:
+// the map's own pixel bytes (stride x height), or RenderMinimumWorkspace if
+// that is more. 0 for a size that CreateMapImage refuses.
+[[nodiscard]] std::uint64_t RenderWorkspaceBytes(std::int32_t width, std::int32_t height) noexcept;
+
+// Fills every pixel of image with GrayLevel(noise.Sample(x, y)), byte for byte
+// what RenderMapPerPixel writes, on the calling thread. Per octave it computes
+// the scaled coordinate, lattice index, fraction and blend weights once per
+// column and once per row, each smoothed lattice value once, and each blend
+// along x once per column and lattice row; octaves of equal frequency share
+// one layer. Falls back to RenderMapPerPixel when the working memory cannot
+// be had.
+void RenderMapFast(const OctaveNoise& noise, MapImage& image);
