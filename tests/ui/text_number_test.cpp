@@ -1,0 +1,220 @@
+// The form's number reading: like atoi and atof, in any user locale.
+#include <QTest>
+
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <locale.h>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ui/text_number.h"
+
+namespace {
+
+constexpr std::int32_t Int32Max = std::numeric_limits<std::int32_t>::max();
+constexpr std::int32_t Int32Min = std::numeric_limits<std::int32_t>::min();
+
+// The C library's own conversions, run in the "C" locale whatever the
+// process locale is.
+class InCLocale {
+public:
+    InCLocale() : locale_(newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr))), previous_(uselocale(locale_)) {}
+    ~InCLocale() {
+        uselocale(previous_);
+        freelocale(locale_);
+    }
+    InCLocale(const InCLocale&) = delete;
+    InCLocale& operator=(const InCLocale&) = delete;
+
+private:
+    locale_t locale_;
+    locale_t previous_;
+};
+
+std::int32_t ReferenceInteger(const std::string& text) {
+    const InCLocale c;
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    return value < Int32Min ? Int32Min : value > Int32Max ? Int32Max : static_cast<std::int32_t>(value);
+}
+
+double ReferenceReal(const std::string& text) {
+    const InCLocale c;
+    return std::strtod(text.c_str(), nullptr);
+}
+
+// Same bits: tells -0 from 0 and compares NaNs by their payload and sign.
+bool SameBits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+QByteArray Shown(const std::string& text) {
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size())).toPercentEncoding(" +-.");
+}
+
+// Strings made mostly of what numbers are made of, with some of everything else.
+std::string RandomText(std::mt19937& random) {
+    static const std::vector<std::string> pieces = {
+        "0", "1", "5", "9", "00", "123", ".", ".", "-", "+", "e", "E", "e-", "e+", "p", "P", "x", "X", "0x", "0X",
+        "a", "f", "F", "inf", "INF", "infinity", "iNfInItY", "nan", "NaN", "nan(", "nan(abc)", "(", ")", "_",
+        " ", "\t", "\n", "\v", "\f", "\r", std::string(1, '\0'), ",", "\xc2\xa0", "\xd9\xa3", "\xef\xbc\x91",
+        "\xc3\xa9", "\xff", "999999999999999999999", "4294967296", "2147483647", "2147483648", "e99999",
+        "e-99999", "1.7976931348623157e308", "2.2250738585072014e-308", "4.9406564584124654e-324"};
+    std::uniform_int_distribution<std::size_t> count(0, 8);
+    std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+    std::string text;
+    for (std::size_t n = count(random); n > 0; --n) {
+        text += pieces[pick(random)];
+    }
+    return text;
+}
+
+}  // namespace
+
+class TextNumberTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void integers_data();
+    void integers();
+    void reals_data();
+    void reals();
+    void germanLocaleStillReadsAPoint();
+    void agreesWithTheCLibraryOnRandomText();
+    void agreesWithTheCLibraryOnEdgeCases();
+
+private:
+    std::string savedLocale_;
+};
+
+// Every test runs under a German locale, where the C library's own atof
+// reads "0.015" as 0.
+void TextNumberTest::initTestCase() {
+    savedLocale_ = std::setlocale(LC_ALL, nullptr);
+    QVERIFY2(std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr,
+             "the de_DE.UTF-8 locale is missing: ctest makes one and points LOCPATH at it");
+    QCOMPARE(std::localeconv()->decimal_point, ",");
+    QCOMPARE(std::atof("0.5"), 0.0);
+}
+
+void TextNumberTest::cleanupTestCase() {
+    std::setlocale(LC_ALL, savedLocale_.c_str());
+}
+
+void TextNumberTest::integers_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("value");
+    QTest::newRow("digits then letters") << QByteArray("12abc") << 12;
+    QTest::newRow("letters only") << QByteArray("abc") << 0;
+    QTest::newRow("leading space") << QByteArray(" 7") << 7;
+    QTest::newRow("leading white space of every kind") << QByteArray(" \t\n\v\f\r42") << 42;
+    QTest::newRow("empty") << QByteArray("") << 0;
+    QTest::newRow("sign alone") << QByteArray("-") << 0;
+    QTest::newRow("plus") << QByteArray("+5") << 5;
+    QTest::newRow("minus") << QByteArray("-5x") << -5;
+    QTest::newRow("space after the sign") << QByteArray("- 5") << 0;
+    QTest::newRow("decimal point ends it") << QByteArray("3.9") << 3;
+    QTest::newRow("no hexadecimal") << QByteArray("0x1A") << 0;
+    QTest::newRow("largest") << QByteArray("2147483647") << Int32Max;
+    QTest::newRow("one past the largest saturates") << QByteArray("2147483648") << Int32Max;
+    QTest::newRow("far past the largest saturates") << QByteArray("99999999999999999999999") << Int32Max;
+    QTest::newRow("smallest") << QByteArray("-2147483648") << Int32Min;
+    QTest::newRow("far below the smallest saturates") << QByteArray("-99999999999") << Int32Min;
+    QTest::newRow("past 32 bits, wraps in a plain cast") << QByteArray("4294967297") << Int32Max;
+    QTest::newRow("text stops at a NUL") << QByteArray("12\0" "34", 5) << 12;
+    QTest::newRow("no-break space is not white space") << QByteArray("\xc2\xa0" "7") << 0;
+    QTest::newRow("Arabic-Indic digit is no digit") << QByteArray("\xd9\xa3") << 0;
+    QTest::newRow("fullwidth digit is no digit") << QByteArray("\xef\xbc\x91") << 0;
+}
+
+void TextNumberTest::integers() {
+    QFETCH(QByteArray, text);
+    QFETCH(int, value);
+    QCOMPARE(TextToInteger(text.toStdString()), value);
+}
+
+void TextNumberTest::reals_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<double>("value");
+    QTest::newRow("exponent") << QByteArray("1e-2") << 0.01;
+    QTest::newRow("start-up frequency") << QByteArray("0.015") << 0.015;
+    QTest::newRow("digits then letters") << QByteArray("2.5abc") << 2.5;
+    QTest::newRow("letters only") << QByteArray("abc") << 0.0;
+    QTest::newRow("leading space") << QByteArray(" 7") << 7.0;
+    QTest::newRow("comma is no decimal separator") << QByteArray("0,5") << 0.0;
+    QTest::newRow("second point ends it") << QByteArray("1.5.3") << 1.5;
+    QTest::newRow("exponent without digits is ignored") << QByteArray("3e") << 3.0;
+    QTest::newRow("signed exponent without digits is ignored") << QByteArray("3e+x") << 3.0;
+    QTest::newRow("leading point") << QByteArray(".25") << 0.25;
+    QTest::newRow("trailing point") << QByteArray("-4.") << -4.0;
+    QTest::newRow("point alone") << QByteArray(".") << 0.0;
+    QTest::newRow("hexadecimal") << QByteArray("0x1.8p3") << 12.0;
+    QTest::newRow("hexadecimal prefix alone reads its zero") << QByteArray("0xg") << 0.0;
+    QTest::newRow("text stops at a NUL") << QByteArray("0.5\0" "5", 5) << 0.5;
+    QTest::newRow("huge exponent") << QByteArray("1e400") << std::numeric_limits<double>::infinity();
+    QTest::newRow("tiny exponent") << QByteArray("1e-400") << 0.0;
+    QTest::newRow("infinity") << QByteArray("-Infinity") << -std::numeric_limits<double>::infinity();
+}
+
+void TextNumberTest::reals() {
+    QFETCH(QByteArray, text);
+    QFETCH(double, value);
+    QCOMPARE(TextToReal(text.toStdString()), value);
+}
+
+void TextNumberTest::germanLocaleStillReadsAPoint() {
+    QCOMPARE(static_cast<float>(TextToReal("0.015")), 0.015f);
+    QCOMPARE(static_cast<float>(TextToReal("0.25")), 0.25f);
+    QVERIFY(std::isnan(TextToReal("nan")));
+}
+
+void TextNumberTest::agreesWithTheCLibraryOnRandomText() {
+    const std::mt19937::result_type seed = 20240611;
+    std::mt19937 random(seed);
+    for (int i = 0; i < 50000; ++i) {
+        const std::string text = RandomText(random);
+        const std::int32_t integer = TextToInteger(text);
+        const double real = TextToReal(text);
+        if (integer != ReferenceInteger(text) || !SameBits(real, ReferenceReal(text))) {
+            QFAIL(qPrintable(QStringLiteral("seed %1, case %2: \"%3\" read as %4 and %5, the C library says %6 and %7")
+                                 .arg(seed)
+                                 .arg(i)
+                                 .arg(QString::fromLatin1(Shown(text)))
+                                 .arg(integer)
+                                 .arg(real, 0, 'g', 17)
+                                 .arg(ReferenceInteger(text))
+                                 .arg(ReferenceReal(text), 0, 'g', 17)));
+        }
+    }
+}
+
+void TextNumberTest::agreesWithTheCLibraryOnEdgeCases() {
+    std::vector<std::string> cases = {
+        "", "+", "-", "+-1", "-+1", " ", ".", "e5", ".e5", "0x", "0x.", "0x.p1", "0x1p", "0x1p-", "0x1P+4",
+        "0X1.FFFFFFFFFFFFFP1023", "0x1p-1074", "0x1p-1075", "0x1p1024", "inf", "INF", "infin", "infinity",
+        "infinityx", "-inf", "nan", "NAN", "-nan", "nan()", "nan(123)", "nan(0x1f)", "nan(", "nan(a b)",
+        "1e308", "1e309", "-1e309", "2e-308", "4e-324", "2e-324", "1e-99999999999999999999",
+        "1e99999999999999999999", "0.000000000000000000000000000000000000000000001e45",
+        "2.4703282292062327e-324", "2.4703282292062328e-324", "9007199254740993", "0.1", "3.4028235677973366e38",
+        std::string(1, '\0') + "5", "5" + std::string(1, '\0') + "5", "\xff" "1", "1\xff", "\xd9\xa3",
+        "\xc2\xa0" "1", "\t-0", "-0", "-0.0e0", "00000000000000000000000000000000000000000000000001",
+        "-2147483649", "2147483647.9", "9223372036854775807", "9223372036854775808", "-9223372036854775809",
+        "18446744073709551616",
+    };
+    cases.push_back(std::string(400, '9'));
+    cases.push_back("0." + std::string(800, '0') + "1e800");
+    cases.push_back(std::string(5000, '1') + "e-4990");
+    cases.push_back("1." + std::string(2000, '0') + "1");
+    cases.push_back(std::string(1000, ' ') + "8");
+    for (const std::string& text : cases) {
+        QVERIFY2(TextToInteger(text) == ReferenceInteger(text), Shown(text).constData());
+        QVERIFY2(SameBits(TextToReal(text), ReferenceReal(text)), Shown(text).constData());
+    }
+}
+
+QTEST_APPLESS_MAIN(TextNumberTest)
+#include "text_number_test.moc"
