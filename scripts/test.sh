@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything (installing what is missing) and runs every test: the
-# release build, then the core again under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# release build and the program in a real window, then the core again under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -15,6 +15,11 @@ flock 9
 velmora_log "release build"
 velmora_build "$VELMORA_ROOT/build/release" -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=ON
 (cd "$VELMORA_ROOT/build/release" && ctest --output-on-failure -j 2)
+
+# The program in a real window: its own X server and window manager, driven
+# with the mouse and keyboard.
+velmora_log "real-window test"
+bash "$VELMORA_ROOT/tests/e2e/run_e2e.sh" "$VELMORA_ROOT/build/release"
 
 velmora_log "sanitizer build"
 velmora_build "$VELMORA_ROOT/build/sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_TESTS=ON \

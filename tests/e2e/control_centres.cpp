@@ -1,7 +1,8 @@
-// Prints where the parameter window's controls are, as "IDENTIFIER X Y" lines
-// with the centre of each named control in client-area pixels, laid out by
-// the same builder and font as the program's. Run on the display the program
-// runs on, so that the fonts and dialog units agree.
+// Prints the parameter window's client size as "IDD_MAIN WIDTH HEIGHT", then
+// where its controls are, as "IDENTIFIER X Y" lines with the centre of each
+// named control in client-area pixels, laid out by the same builder and font
+// as the program's. Run on the display the program runs on, so that the
+// fonts and dialog units agree.
 #include <QApplication>
 #include <QDialog>
 #include <QTextStream>
@@ -16,6 +17,7 @@ int main(int argc, char* argv[]) {
     QDialog dialog;
     BuildDialog(dialogTemplate, dialog);
     QTextStream out(stdout);
+    out << dialogTemplate.identifier << ' ' << dialog.width() << ' ' << dialog.height() << '\n';
     for (const ControlTemplate& control : dialogTemplate.controls) {
         if (control.id == IDC_STATIC) {
             continue;
