@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -68,6 +69,54 @@ BENCHMARK(BM_FastBothSwitches)->Arg(512)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PerPixelVaryFrequency8)->Arg(2048)->Arg(4096)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FastVaryFrequency8)->Arg(2048)->Arg(4096)->Unit(benchmark::kMillisecond);
 
+// Octaves 2147483647 at 512 x 512: settled sums stop and repeating
+// contributions are jumped over, so each case finishes in well under a second
+// (persistence 0.99 and 0.999 settle slowly and are reported only).
+struct HugeCase {
+    const char* name;
+    float frequency;
+    float amplitude;
+    float persistence;
+    int varyFrequency;
+    int varyAmplitude;
+};
+
+constexpr HugeCase HugeCases[] = {
+    {"SwitchesOff", 0.015f, 1.0f, 0.25f, 0, 0},
+    {"VaryFrequency", 0.015f, 1.0f, 0.25f, 1, 0},
+    {"VaryAmplitude", 0.015f, 1.0f, 0.25f, 0, 1},
+    {"BothSwitches", 0.015f, 1.0f, 0.25f, 1, 1},
+    {"Persistence1", 0.015f, 1.0f, 1.0f, 0, 1},
+    {"PersistenceMinus1", 0.015f, 1.0f, -1.0f, 0, 1},
+    {"Persistence0.5", 0.015f, 1.0f, 0.5f, 0, 1},
+    {"Persistence2", 0.015f, 1.0f, 2.0f, 0, 1},
+    {"Frequency0", 0.0f, 1.0f, 0.25f, 0, 0},
+    {"Frequency1e30", 1e30f, 1.0f, 0.25f, 0, 0},
+    {"FrequencyInf", std::numeric_limits<float>::infinity(), 1.0f, 0.25f, 0, 0},
+    {"FrequencyNan", std::numeric_limits<float>::quiet_NaN(), 1.0f, 0.25f, 0, 0},
+    {"Amplitude0", 0.015f, 0.0f, 0.25f, 0, 0},
+    {"AmplitudeInf", 0.015f, std::numeric_limits<float>::infinity(), 0.25f, 0, 0},
+    {"AmplitudeNan", 0.015f, std::numeric_limits<float>::quiet_NaN(), 0.25f, 0, 0},
+    {"Persistence0.99", 0.015f, 1.0f, 0.99f, 0, 1},
+    {"Persistence0.999", 0.015f, 1.0f, 0.999f, 0, 1},
+};
+
+void RegisterHugeOctaveBenchmarks() {
+    for (const HugeCase& c : HugeCases) {
+        OctaveNoise noise;
+        noise.octaves = std::numeric_limits<std::int32_t>::max();
+        noise.frequency = c.frequency;
+        noise.amplitude = c.amplitude;
+        noise.persistence = c.persistence;
+        noise.varyFrequency = c.varyFrequency;
+        noise.varyAmplitude = c.varyAmplitude;
+        benchmark::RegisterBenchmark((std::string("BM_MostOctaves") + c.name).c_str(),
+                                     [noise](benchmark::State& state) { RenderBench(state, RenderMap, noise); })
+            ->Arg(512)
+            ->Unit(benchmark::kMillisecond);
+    }
+}
+
 // Prints the usual table and remembers each run's real time per iteration,
 // so that main can pair "BM_PerPixel<Map>/<size>" with "BM_Fast<Map>/<size>".
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -108,6 +157,7 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
+    RegisterHugeOctaveBenchmarks();
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintRatios();

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
+#include <cmath>
 #include <cstddef>
 #include <memory>
 #include <new>
 
 #include "image/map_image.h"
 #include "noise/octave_noise.h"
+#include "noise/octave_sum.h"
 
 namespace {
 
@@ -27,6 +29,14 @@ constexpr std::uint64_t ArrayAlignment = 16;
 // A tile this short spends too much on per-column work per pixel; narrower
 // tiles are preferred until tiles reach it (or the map's height).
 constexpr std::int32_t PreferredTileHeight = 16;
+
+// Runs of one layer longer than this many octaves are added with the
+// settled-sum stop and exact jumps; shorter ones octave by octave, which is
+// cheaper for them.
+constexpr std::int32_t ShortRun = 32;
+
+// How often, in octaves, a long run checks whether its sums have settled.
+constexpr std::int32_t SettledCheckInterval = 8;
 
 // Consecutive lattice columns smoothed in one run may exceed twice the number
 // of distinct keys by this much; the smoothed-value array has room for it.
@@ -260,10 +270,11 @@ public:
                 runLength = noise_.octaves - done;
             }
             AddLayer(frequency, amplitude, runLength);
-            for (std::int32_t i = 0; i < runLength && noise_.varyAmplitude != 0; ++i) {
+            done += runLength;
+            // Only the last run can be long; the ones before it are single octaves.
+            if (done < noise_.octaves && noise_.varyAmplitude != 0) {
                 amplitude = static_cast<float>(static_cast<double>(amplitude) * noise_.persistence);
             }
-            done += runLength;
         }
         WriteGrayLevels(image);
     }
@@ -312,12 +323,90 @@ private:
                 continue;
             }
             BlendRows(top, bottom, w0, w1, work_.layer, width_);
+            if (runLength > ShortRun) {
+                AddLongRun(sums, work_.layer, a, runLength);
+                continue;
+            }
             for (std::int32_t i = 0; i < runLength; ++i) {
                 if (noise_.varyAmplitude != 0) {
                     a = static_cast<float>(static_cast<double>(a) * noise_.persistence);
                 }
                 AddOctave(sums, work_.layer, a, width_);
             }
+        }
+    }
+
+    float NextAmplitude(float amplitude) const noexcept {
+        return noise_.varyAmplitude != 0
+                   ? static_cast<float>(static_cast<double>(amplitude) * noise_.persistence)
+                   : amplitude;
+    }
+
+    // Adds count octaves of one layer row to a row of sums; amplitude is the
+    // one before the first of them. Octave by octave while the amplitude
+    // still changes, stopping early once no sum can change any more; once
+    // the amplitude repeats (period 1 or 2), every pixel jumps to its end.
+    void AddLongRun(float* sums, const double* layer, float amplitude, std::int64_t count) {
+        // Amplitudes that never grow in magnitude leave a sum alone for good
+        // once its contribution is too small to move it.
+        const bool shrinking = noise_.varyAmplitude == 0 || std::fabs(noise_.persistence) <= 1.0f;
+        float before = amplitude;
+        float twoBefore = 0.0f;
+        bool haveTwoBefore = false;
+        std::int32_t untilCheck = SettledCheckInterval;
+        while (count > 0) {
+            const float a = NextAmplitude(before);
+            if (std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(before)) {
+                RepeatRow(sums, layer, a, a, count);
+                return;
+            }
+            if (haveTwoBefore && std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(twoBefore)) {
+                RepeatRow(sums, layer, a, before, count);
+                return;
+            }
+            AddOctave(sums, layer, a, width_);
+            --count;
+            twoBefore = before;
+            haveTwoBefore = true;
+            before = a;
+            if (shrinking && --untilCheck == 0) {
+                untilCheck = SettledCheckInterval;
+                if (RowIsSettled(sums, layer, NextAmplitude(before))) {
+                    return;
+                }
+            }
+        }
+    }
+
+    bool RowIsSettled(const float* sums, const double* layer, float amplitude) const noexcept {
+        for (std::int32_t x = 0; x < width_; ++x) {
+            if (!SumIsSettled(sums[x], layer[x] * amplitude)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Every sum of the row after count octaves whose amplitudes alternate
+    // first, second, ... Neighbouring pixels with the same sum and layer
+    // value, as on flat maps, share one jump.
+    void RepeatRow(float* sums, const double* layer, float first, float second, std::int64_t count) {
+        float previousSum = 0.0f;
+        double previousLayer = 0.0;
+        float previousResult = 0.0f;
+        bool havePrevious = false;
+        for (std::int32_t x = 0; x < width_; ++x) {
+            const float sum = sums[x];
+            if (havePrevious && std::bit_cast<std::uint32_t>(sum) == std::bit_cast<std::uint32_t>(previousSum) &&
+                std::bit_cast<std::uint64_t>(layer[x]) == std::bit_cast<std::uint64_t>(previousLayer)) {
+                sums[x] = previousResult;
+                continue;
+            }
+            previousSum = sum;
+            previousLayer = layer[x];
+            previousResult = RepeatContributions(sum, layer[x] * first, layer[x] * second, count);
+            havePrevious = true;
+            sums[x] = previousResult;
         }
     }
 
