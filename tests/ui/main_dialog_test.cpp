@@ -91,6 +91,7 @@ private slots:
     void germanLocaleStillReadsAPoint();
     void fieldTextIsWholeAndUtf8();
     void zeroOctavesGiveABlackMap();
+    void mostOctavesFinishAndTakeTheWaitCursorDown();
     void escapeDoesNothingAndEnterPressesOnlyAFocusedButton();
     void saveWritesWhatTheCoreWrites();
     void failedSaveWarns_data();
@@ -369,6 +370,16 @@ void MainDialogTest::zeroOctavesGiveABlackMap() {
             QCOMPARE(bitmap.Row(row)[x], std::uint8_t{0});
         }
     }
+}
+
+void MainDialogTest::mostOctavesFinishAndTakeTheWaitCursorDown() {
+    // The start size with the largest count the field takes: the octave sum
+    // is fast-forwarded, so Generate comes back with a map at once.
+    Type("IDC_OCTAVES", QStringLiteral("2147483647"));
+    Click("IDC_GENERATE");
+    QCOMPARE(noise_->octaves, 2147483647);
+    QCOMPARE(state_->imageReady, 1);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
 }
 
 void MainDialogTest::escapeDoesNothingAndEnterPressesOnlyAFocusedButton() {
