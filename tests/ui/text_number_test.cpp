@@ -111,24 +111,14 @@ void TextNumberTest::integers_data() {
     QTest::newRow("digits then letters") << QByteArray("12abc") << 12;
     QTest::newRow("letters only") << QByteArray("abc") << 0;
     QTest::newRow("leading space") << QByteArray(" 7") << 7;
-    QTest::newRow("leading white space of every kind") << QByteArray(" \t\n\v\f\r42") << 42;
-    QTest::newRow("empty") << QByteArray("") << 0;
     QTest::newRow("sign alone") << QByteArray("-") << 0;
-    QTest::newRow("plus") << QByteArray("+5") << 5;
     QTest::newRow("minus") << QByteArray("-5x") << -5;
-    QTest::newRow("space after the sign") << QByteArray("- 5") << 0;
-    QTest::newRow("decimal point ends it") << QByteArray("3.9") << 3;
     QTest::newRow("no hexadecimal") << QByteArray("0x1A") << 0;
-    QTest::newRow("largest") << QByteArray("2147483647") << Int32Max;
     QTest::newRow("one past the largest saturates") << QByteArray("2147483648") << Int32Max;
     QTest::newRow("far past the largest saturates") << QByteArray("99999999999999999999999") << Int32Max;
-    QTest::newRow("smallest") << QByteArray("-2147483648") << Int32Min;
+    QTest::newRow("2^32 + 1 saturates rather than wraps") << QByteArray("4294967297") << Int32Max;
     QTest::newRow("far below the smallest saturates") << QByteArray("-99999999999") << Int32Min;
-    QTest::newRow("past 32 bits, wraps in a plain cast") << QByteArray("4294967297") << Int32Max;
     QTest::newRow("text stops at a NUL") << QByteArray("12\0" "34", 5) << 12;
-    QTest::newRow("no-break space is not white space") << QByteArray("\xc2\xa0" "7") << 0;
-    QTest::newRow("Arabic-Indic digit is no digit") << QByteArray("\xd9\xa3") << 0;
-    QTest::newRow("fullwidth digit is no digit") << QByteArray("\xef\xbc\x91") << 0;
 }
 
 void TextNumberTest::integers() {
@@ -141,22 +131,11 @@ void TextNumberTest::reals_data() {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<double>("value");
     QTest::newRow("exponent") << QByteArray("1e-2") << 0.01;
-    QTest::newRow("start-up frequency") << QByteArray("0.015") << 0.015;
-    QTest::newRow("digits then letters") << QByteArray("2.5abc") << 2.5;
-    QTest::newRow("letters only") << QByteArray("abc") << 0.0;
     QTest::newRow("leading space") << QByteArray(" 7") << 7.0;
     QTest::newRow("comma is no decimal separator") << QByteArray("0,5") << 0.0;
-    QTest::newRow("second point ends it") << QByteArray("1.5.3") << 1.5;
-    QTest::newRow("exponent without digits is ignored") << QByteArray("3e") << 3.0;
-    QTest::newRow("signed exponent without digits is ignored") << QByteArray("3e+x") << 3.0;
-    QTest::newRow("leading point") << QByteArray(".25") << 0.25;
-    QTest::newRow("trailing point") << QByteArray("-4.") << -4.0;
-    QTest::newRow("point alone") << QByteArray(".") << 0.0;
     QTest::newRow("hexadecimal") << QByteArray("0x1.8p3") << 12.0;
-    QTest::newRow("hexadecimal prefix alone reads its zero") << QByteArray("0xg") << 0.0;
     QTest::newRow("text stops at a NUL") << QByteArray("0.5\0" "5", 5) << 0.5;
     QTest::newRow("huge exponent") << QByteArray("1e400") << std::numeric_limits<double>::infinity();
-    QTest::newRow("tiny exponent") << QByteArray("1e-400") << 0.0;
     QTest::newRow("infinity") << QByteArray("-Infinity") << -std::numeric_limits<double>::infinity();
 }
 
