@@ -27,6 +27,20 @@ velmora_log "benchmark smoke run"
 velmora_log "real-window test"
 bash "$VELMORA_ROOT/tests/e2e/run_e2e.sh" "$VELMORA_ROOT/build/release"
 
+# The installed program: install rules into a staging folder, the Debian
+# package, and in CI the package installed for real with apt-get.
+velmora_log "install test"
+bash "$VELMORA_ROOT/tests/install/check_install.sh" stage "$VELMORA_ROOT/build/release"
+(cd "$VELMORA_ROOT/build/release" && rm -f velmora_*.deb && cpack -G DEB >/dev/null)
+package=$(ls "$VELMORA_ROOT"/build/release/velmora_*.deb)
+velmora_log "built $(basename "$package")"
+if [ "${CI:-}" = true ]; then
+  velmora_log "installing $(basename "$package") with apt-get"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$package" >/dev/null
+  bash "$VELMORA_ROOT/tests/install/check_install.sh" system
+  DEBIAN_FRONTEND=noninteractive apt-get remove -y -q velmora >/dev/null
+fi
+
 velmora_log "sanitizer build"
 velmora_build "$VELMORA_ROOT/build/sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_TESTS=ON \
   -DVELMORA_SANITIZE=ON -DVELMORA_BUILD_UI=OFF

@@ -1,0 +1,80 @@
+# A private X session for the real-window tests: Xvfb on a free display with
+# openbox managing it. Sourced by the test scripts, not run.
+#
+#   x_session_start WORKDIR   starts both and exports DISPLAY; x_session_stop ends them
+#   wait_until SECONDS WHAT COMMAND...
+#   fail MESSAGE              (the script may define its own before sourcing)
+
+x_session_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+xvfb_pid=
+openbox_pid=
+
+if ! declare -F fail >/dev/null; then
+  fail() {
+    echo "FAIL - $*" >&2
+    exit 1
+  }
+fi
+
+# wait_until SECONDS WHAT COMMAND...: runs COMMAND until it succeeds; fails
+# naming WHAT when it has not within SECONDS.
+wait_until() {
+  local limit=$1 what=$2
+  shift 2
+  local deadline=$((SECONDS + limit))
+  until "$@" >/dev/null 2>&1; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "no $what after ${limit}s"
+    sleep 0.1
+  done
+}
+
+x_session_start() {
+  local work=$1
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  wait_until 30 "display number from Xvfb" test -s "$work/display"
+  export DISPLAY=:$(head -n 1 "$work/display")
+  wait_until 30 "X server on $DISPLAY" xdpyinfo
+
+  openbox --sm-disable --config-file "$x_session_dir/openbox-rc.xml" >"$work/openbox.log" 2>&1 &
+  openbox_pid=$!
+  wait_until 30 "openbox managing the screen" x_session_has_wm
+
+  # The program's environment: this X server, a private runtime directory.
+  export QT_QPA_PLATFORM=xcb
+  export XDG_RUNTIME_DIR=$work/runtime
+  mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+  unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR WAYLAND_DISPLAY
+}
+
+x_session_has_wm() {
+  xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'
+}
+
+x_session_stop() {
+  local pid
+  for pid in "$openbox_pid" "$xvfb_pid"; do
+    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+      kill "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
+  openbox_pid=
+  xvfb_pid=
+}
+
+# x_find_window VAR PID TITLE: the visible top-level window titled exactly
+# TITLE, while process PID runs.
+x_find_window() {
+  local var=$1 pid=$2 title=$3 deadline=$((SECONDS + 30)) id=""
+  while true; do
+    kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for \"$title\""
+    id=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1 || true)
+    if [ -n "$id" ] && [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$title" ]; then
+      break
+    fi
+    [ "$SECONDS" -lt "$deadline" ] || fail "no window \"$title\" after 30s"
+    sleep 0.1
+  done
+  printf -v "$var" '%s' "$id"
+}
