@@ -20,10 +20,10 @@ constexpr std::int32_t MaxTileWidth = 4096;
 
 // Upper bounds of the working memory per tile column, per tile row and per
 // tile pixel; Workspace carves exactly these arrays (see there).
-constexpr std::uint64_t BytesPerColumn = 96;
+constexpr std::uint64_t BytesPerColumn = 104;
 constexpr std::uint64_t BytesPerRow = 32;
 constexpr std::uint64_t BytesPerPixel = 4;
-constexpr std::uint64_t ArrayCount = 20;  // more than the arrays carved
+constexpr std::uint64_t ArrayCount = 24;  // more than the arrays carved
 constexpr std::uint64_t ArrayAlignment = 16;
 
 // A tile this short spends too much on per-column work per pixel; narrower
@@ -34,6 +34,13 @@ constexpr std::int32_t PreferredTileHeight = 16;
 // settled-sum stop and exact jumps; shorter ones octave by octave, which is
 // cheaper for them.
 constexpr std::int32_t ShortRun = 32;
+
+// Hashes are tabulated for a table of smoothed values in blocks of this many
+// entries (plus the 116 around them).
+constexpr std::int64_t HashBlock = 4096;
+
+// A table of smoothed values by index sum this long is always worth building.
+constexpr std::int64_t SumTableFloor = 65536;
 
 // How often, in octaves, a long run checks whether its sums have settled.
 constexpr std::int32_t SettledCheckInterval = 8;
@@ -170,6 +177,14 @@ VELMORA_KERNEL void BlendColumns(const float* smoothed, const std::uint32_t* key
     }
 }
 
+// BlendColumns with the smoothed values of one lattice row by index sum.
+VELMORA_KERNEL void BlendColumnSums(const float* smoothed, const std::int32_t* column0, const std::int32_t* column1,
+                                    const double* weight0, const double* weight1, float* __restrict out, std::int32_t count) {
+    for (std::int32_t x = 0; x < count; ++x) {
+        out[x] = static_cast<float>(smoothed[column0[x]] * weight0[x] + smoothed[column1[x]] * weight1[x]);
+    }
+}
+
 // The layer value of every column of one row: Blend(top, bottom, fy).
 VELMORA_KERNEL void BlendRows(const float* top, const float* bottom, double weight0, double weight1, double* layer,
                               std::int32_t count) {
@@ -194,6 +209,54 @@ VELMORA_KERNEL void BlendRowsAndAddOctave(const float* top, const float* bottom,
     }
 }
 
+// Lattice hashes of the count index sums first, first + 1, ... (wrapping).
+VELMORA_KERNEL void HashSums(std::uint32_t first, double* out, std::int32_t count) {
+    for (std::int32_t i = 0; i < count; ++i) {
+        out[i] = LatticeHashOfSum(first + static_cast<std::uint32_t>(i));
+    }
+}
+
+// SmoothedValue by index sum: entry i of out is the smoothed value around the
+// lattice point whose index sum is n, where hashes[i + 58] is the hash of n.
+// The nine neighbours of a point have the index sums n + d, d in {-58, -57,
+// -56, -1, 0, 1, 56, 57, 58}, so hashes must hold count + 116 entries.
+VELMORA_KERNEL void SmoothSums(const double* hashes, float* out, std::int32_t count) {
+    for (std::int32_t i = 0; i < count; ++i) {
+        const double* c = hashes + i + 58;
+        out[i] = SmoothLatticeValues(c[58], c[56], c[-56], c[-58], c[1], c[-1], c[57], c[-57], c[0]);
+    }
+}
+
+// The whole InterpolatedValue of every column of one row from smoothed values
+// by index sum: lower and upper point at the sums of the row's two lattice
+// rows, column0 and column1 hold each column's offsets from there. Writes the
+// layer value of each column.
+VELMORA_KERNEL void BlendCells(const float* lower, const float* upper, const std::int32_t* column0,
+                               const std::int32_t* column1, const double* columnWeight0,
+                               const double* columnWeight1, double rowWeight0, double rowWeight1, double* __restrict layer,
+                               std::int32_t count) {
+    for (std::int32_t x = 0; x < count; ++x) {
+        const float top = static_cast<float>(lower[column0[x]] * columnWeight0[x] + lower[column1[x]] * columnWeight1[x]);
+        const float bottom =
+            static_cast<float>(upper[column0[x]] * columnWeight0[x] + upper[column1[x]] * columnWeight1[x]);
+        layer[x] = top * rowWeight0 + bottom * rowWeight1;
+    }
+}
+
+// BlendCells and AddOctave in one pass, for a layer that only one octave uses.
+VELMORA_KERNEL void BlendCellsAndAddOctave(const float* lower, const float* upper, const std::int32_t* column0,
+                                           const std::int32_t* column1, const double* columnWeight0,
+                                           const double* columnWeight1, double rowWeight0, double rowWeight1,
+                                           float* __restrict sums, float amplitude, std::int32_t count) {
+    for (std::int32_t x = 0; x < count; ++x) {
+        const float top = static_cast<float>(lower[column0[x]] * columnWeight0[x] + lower[column1[x]] * columnWeight1[x]);
+        const float bottom =
+            static_cast<float>(upper[column0[x]] * columnWeight0[x] + upper[column1[x]] * columnWeight1[x]);
+        const double layer = top * rowWeight0 + bottom * rowWeight1;
+        sums[x] = static_cast<float>(sums[x] + layer * amplitude);
+    }
+}
+
 // All working arrays of one render, carved from one block.
 struct Workspace {
     TilePlan plan;
@@ -202,6 +265,8 @@ struct Workspace {
     AxisTerms columns;
     std::uint32_t* columnKey0;  // index into keys of columns.key0
     std::uint32_t* columnKey1;
+    std::int32_t* columnSum0;   // offset of the index sum of columns.key0 in a layer's sum table
+    std::int32_t* columnSum1;
     double* layer;              // one row of the layer being added
     float* blended[2];          // two rows of blends along x, one per lattice row key
     // Per distinct column key (at most two per column).
@@ -224,11 +289,13 @@ struct Workspace {
         }
         const std::uint64_t w = static_cast<std::uint64_t>(plan.width);
         const std::uint64_t h = static_cast<std::uint64_t>(plan.height);
-        // 8 + 16 + 8 + 8 + 8 bytes per column, 4 + 12 per key (two keys per
+        // 8 + 16 + 8 + 8 + 8 + 8 bytes per column, 4 + 12 per key (two keys per
         // column) and 16 for four smoothed values.
         columns = {arena.Take<float>(w), arena.Take<float>(w), arena.Take<double>(w), arena.Take<double>(w)};
         columnKey0 = arena.Take<std::uint32_t>(w);
         columnKey1 = arena.Take<std::uint32_t>(w);
+        columnSum0 = arena.Take<std::int32_t>(w);
+        columnSum1 = arena.Take<std::int32_t>(w);
         layer = arena.Take<double>(w);
         blended[0] = arena.Take<float>(w);
         blended[1] = arena.Take<float>(w);
@@ -245,7 +312,7 @@ struct Workspace {
     }
 };
 
-static_assert(BytesPerColumn >= 8 + 16 + 8 + 8 + 8 + 2 * (4 + 12) + 16);
+static_assert(BytesPerColumn >= 8 + 16 + 8 + 8 + 8 + 8 + 2 * (4 + 12) + 16);
 static_assert(BytesPerRow >= 8 + 16);
 
 // Renders one tile: columns x0 ... x0 + width - 1, rows y0 ... y0 + height - 1.
@@ -289,13 +356,38 @@ private:
     void AddLayer(float frequency, float amplitude, std::int32_t runLength) {
         ComputeAxisTerms(frequency, x0_, width_, work_.columns);
         ComputeAxisTerms(frequency, y0_, height_, work_.rows);
-        IndexColumnKeys();
         consecutive_ = false;
-        const bool tabulated = Tabulate();
+        sumTable_ = nullptr;
+        bool tabulated = TabulateSums();
+        // Lattice rows that change on nearly every row of pixels leave
+        // nothing to share along x: such rows blend their cells directly.
+        const bool direct = tabulated && SharedBlendCount() > height_ + height_ / 2;
+        if (!tabulated) {
+            IndexColumnKeys();
+            tabulated = Tabulate();
+        }
         cached_[0].valid = false;
         cached_[1].valid = false;
 
         for (std::int32_t row = 0; row < height_; ++row) {
+            const double w0 = work_.rows.weight0[row];
+            const double w1 = work_.rows.weight1[row];
+            float* sums = work_.sums + static_cast<std::size_t>(row) * width_;
+            float a = amplitude;
+            if (direct) {
+                const float* lower = SumTableRow(work_.rows.key0[row]);
+                const float* upper = SumTableRow(work_.rows.key1[row]);
+                if (runLength == 1) {
+                    a = NextAmplitude(a);
+                    BlendCellsAndAddOctave(lower, upper, work_.columnSum0, work_.columnSum1, work_.columns.weight0,
+                                           work_.columns.weight1, w0, w1, sums, a, width_);
+                    continue;
+                }
+                BlendCells(lower, upper, work_.columnSum0, work_.columnSum1, work_.columns.weight0,
+                           work_.columns.weight1, w0, w1, work_.layer, width_);
+                AddRun(sums, a, runLength);
+                continue;
+            }
             const float key0 = work_.rows.key0[row];
             const float key1 = work_.rows.key1[row];
             int slot0 = CachedSlot(key0);
@@ -311,28 +403,27 @@ private:
             }
             const float* top = work_.blended[slot0];
             const float* bottom = work_.blended[slot1];
-            const double w0 = work_.rows.weight0[row];
-            const double w1 = work_.rows.weight1[row];
-            float* sums = work_.sums + static_cast<std::size_t>(row) * width_;
-            float a = amplitude;
             if (runLength == 1) {
-                if (noise_.varyAmplitude != 0) {
-                    a = static_cast<float>(static_cast<double>(a) * noise_.persistence);
-                }
+                a = NextAmplitude(a);
                 BlendRowsAndAddOctave(top, bottom, w0, w1, sums, a, width_);
                 continue;
             }
             BlendRows(top, bottom, w0, w1, work_.layer, width_);
-            if (runLength > ShortRun) {
-                AddLongRun(sums, work_.layer, a, runLength);
-                continue;
-            }
-            for (std::int32_t i = 0; i < runLength; ++i) {
-                if (noise_.varyAmplitude != 0) {
-                    a = static_cast<float>(static_cast<double>(a) * noise_.persistence);
-                }
-                AddOctave(sums, work_.layer, a, width_);
-            }
+            AddRun(sums, a, runLength);
+        }
+    }
+
+    // Adds runLength octaves of the layer row in work_.layer to a row of
+    // sums; amplitude is the one before the first of them.
+    void AddRun(float* sums, float amplitude, std::int32_t runLength) {
+        if (runLength > ShortRun) {
+            AddLongRun(sums, work_.layer, amplitude, runLength);
+            return;
+        }
+        float a = amplitude;
+        for (std::int32_t i = 0; i < runLength; ++i) {
+            a = NextAmplitude(a);
+            AddOctave(sums, work_.layer, a, width_);
         }
     }
 
@@ -408,6 +499,88 @@ private:
             havePrevious = true;
             sums[x] = previousResult;
         }
+    }
+
+    // Keys are whole numbers (an int32 index made a float), so the three
+    // lattice indices that SmoothedValue reads around a key k are the 32-bit
+    // wraps of k - 1, k and k + 1: consecutive modulo 2^32 whatever k is. The
+    // nine index sums around a point are then its centre's sum plus d, d in
+    // {-58, -57, -56, -1, 0, 1, 56, 57, 58}, and the smoothed value is a
+    // function of that one sum. When the centres' sums span a range that is
+    // small next to the tile, tabulates the smoothed values along it, from
+    // hashes tabulated block by block, and points every column at its two
+    // entries.
+    bool TabulateSums() {
+        std::int64_t xLow = INT64_MAX;
+        std::int64_t xHigh = INT64_MIN;
+        for (std::int32_t x = 0; x < width_; ++x) {
+            for (const float key : {work_.columns.key0[x], work_.columns.key1[x]}) {
+                const std::int64_t centre = LatticeIndex(key);
+                xLow = std::min(xLow, centre);
+                xHigh = std::max(xHigh, centre);
+            }
+        }
+        std::int64_t yLow = INT64_MAX;
+        std::int64_t yHigh = INT64_MIN;
+        for (std::int32_t row = 0; row < height_; ++row) {
+            for (const float key : {work_.rows.key0[row], work_.rows.key1[row]}) {
+                const std::int64_t centre = LatticeIndex(key);
+                yLow = std::min(yLow, centre);
+                yHigh = std::max(yHigh, centre);
+            }
+        }
+        const std::int64_t entries = (xHigh - xLow) + 57 * (yHigh - yLow) + 1;
+        // Each entry costs about as much as a few pixels' blends: tabulating
+        // pays unless the sums are spread much more thinly than the pixels.
+        const std::int64_t pixels = static_cast<std::int64_t>(width_) * height_;
+        if (entries > pixels / 2 + SumTableFloor) {
+            return false;
+        }
+        const std::int64_t block = std::min<std::int64_t>(entries, HashBlock);
+        const std::int64_t smoothedDoubles = (entries + 1) / 2;  // two floats per double
+        if (smoothedDoubles + block + 116 > static_cast<std::int64_t>(work_.plan.tableEntries)) {
+            return false;
+        }
+        float* smoothed = reinterpret_cast<float*>(work_.table);
+        double* hashes = work_.table + smoothedDoubles;
+        const auto first = static_cast<std::uint32_t>(static_cast<std::uint64_t>(xLow + 57 * yLow));
+        for (std::int64_t start = 0; start < entries; start += block) {
+            const auto count = static_cast<std::int32_t>(std::min(block, entries - start));
+            HashSums(first + static_cast<std::uint32_t>(start) - 58u, hashes, count + 116);
+            SmoothSums(hashes, smoothed + start, count);
+        }
+        for (std::int32_t x = 0; x < width_; ++x) {
+            work_.columnSum0[x] = static_cast<std::int32_t>(LatticeIndex(work_.columns.key0[x]) - xLow);
+            work_.columnSum1[x] = static_cast<std::int32_t>(LatticeIndex(work_.columns.key1[x]) - xLow);
+        }
+        sumTable_ = smoothed;
+        tableYLow_ = yLow;
+        return true;
+    }
+
+    // The smoothed values of lattice row key, indexed by the columns' offsets.
+    const float* SumTableRow(float key) const noexcept {
+        return sumTable_ + 57 * (LatticeIndex(key) - tableYLow_);
+    }
+
+    // How many blends along x sharing them across rows would compute: the
+    // two-row cache misses of the rows' lattice row pairs, top to bottom.
+    std::int64_t SharedBlendCount() const noexcept {
+        std::int64_t blends = 0;
+        float previous0 = 0.0f;
+        float previous1 = 0.0f;
+        for (std::int32_t row = 0; row < height_; ++row) {
+            const float key0 = work_.rows.key0[row];
+            const float key1 = work_.rows.key1[row];
+            if (row == 0) {
+                blends += 2;
+            } else if (key0 != previous0 || key1 != previous1) {
+                blends += key0 == previous1 ? 1 : 2;
+            }
+            previous0 = key0;
+            previous1 = key1;
+        }
+        return blends;
     }
 
     // Collects the distinct column keys in order and points every column at
@@ -520,9 +693,14 @@ private:
     // Fills cache slot with the blends along x of every tile column at
     // lattice row key.
     void ComputeBlendedRow(float key, int slot, bool tabulated) {
-        SmoothRow(key, tabulated);
-        BlendColumns(work_.smoothed, work_.columnKey0, work_.columnKey1, work_.columns.weight0,
-                     work_.columns.weight1, work_.blended[slot], width_);
+        if (sumTable_ != nullptr) {
+            BlendColumnSums(SumTableRow(key), work_.columnSum0, work_.columnSum1, work_.columns.weight0,
+                            work_.columns.weight1, work_.blended[slot], width_);
+        } else {
+            SmoothRow(key, tabulated);
+            BlendColumns(work_.smoothed, work_.columnKey0, work_.columnKey1, work_.columns.weight0,
+                         work_.columns.weight1, work_.blended[slot], width_);
+        }
         cached_[slot] = {key, true};
     }
 
@@ -587,6 +765,7 @@ private:
     std::int64_t tableXLow_ = 0;
     std::int64_t tableYLow_ = 0;
     CachedRow cached_[2];
+    const float* sumTable_ = nullptr;  // smoothed values by index sum, from the lowest centre row
 };
 
 }  // namespace
