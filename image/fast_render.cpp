@@ -30,6 +30,17 @@ constexpr std::uint64_t ArrayAlignment = 16;
 // tiles are preferred until tiles reach it (or the map's height).
 constexpr std::int32_t PreferredTileHeight = 16;
 
+// Tiles hold at most this many running sums (512 KiB), unless that is
+// shorter than PreferredTileHeight: every octave reads and writes them all, so
+// they should stay in the processor's cache rather than stream from memory.
+constexpr std::uint64_t CachedTilePixels = 128 * 1024;
+
+// Per layer and tile column, the column terms kept for the next tiles of the
+// same columns: two keys, two weights and two index-sum offsets.
+constexpr std::uint64_t BytesPerLayerColumn = 4 + 4 + 8 + 8 + 4 + 4;
+constexpr std::uint64_t ArraysPerLayer = 6;
+constexpr std::uint64_t BytesPerLayer = 64;  // the layer's entry in the array of kept layers
+
 // Runs of one layer longer than this many octaves are added with the
 // settled-sum stop and exact jumps; shorter ones octave by octave, which is
 // cheaper for them.
@@ -52,13 +63,16 @@ constexpr std::int64_t SpanSlack = 64;
 struct TilePlan {
     std::int32_t width = 0;
     std::int32_t height = 0;
+    std::int32_t cachedLayers = 0;   // layers whose column terms are kept across tiles
     std::uint64_t tableEntries = 0;  // lattice hash table, in doubles
 };
 
-// Tile width and height and the hash table size whose arrays fit in budget.
-// A quarter of what the fixed per-column arrays leave goes to the hash table,
-// the rest to the tile's running sums.
-TilePlan PlanTiles(std::int32_t width, std::int32_t height, std::uint64_t budget) {
+// Tile width and height, the number of layers whose column terms are kept
+// and the hash table size whose arrays fit in budget. A quarter of what the
+// fixed per-column arrays leave may go to the tile's running sums, and tiles
+// are kept short enough for their sums to stay in cache; half of the rest may
+// keep column terms, the remainder goes to the hash table.
+TilePlan PlanTiles(std::int32_t width, std::int32_t height, std::uint64_t budget, std::int32_t layers) {
     TilePlan plan;
     std::int32_t tileWidth = std::min(width, MaxTileWidth);
     for (;;) {
@@ -66,15 +80,48 @@ TilePlan PlanTiles(std::int32_t width, std::int32_t height, std::uint64_t budget
             BytesPerColumn * tileWidth + ArrayCount * ArrayAlignment + SpanSlack * sizeof(float);
         const std::uint64_t variable = fixed < budget ? budget - fixed : 0;
         const std::uint64_t perRow = BytesPerPixel * tileWidth + BytesPerRow;
-        const std::uint64_t rows = (variable - variable / 4) / perRow;
+        const std::uint64_t cachedRows =
+            std::max<std::uint64_t>(PreferredTileHeight, CachedTilePixels / static_cast<std::uint64_t>(tileWidth));
+        const std::uint64_t rows = std::min((variable - variable / 4) / perRow, cachedRows);
         const std::int32_t tileHeight = static_cast<std::int32_t>(std::min<std::uint64_t>(height, rows));
         if (tileHeight >= std::min(height, PreferredTileHeight) || tileWidth == 1) {
             plan.width = tileWidth;
             plan.height = std::max(tileHeight, 1);
-            plan.tableEntries = (variable - perRow * plan.height) / sizeof(double);
+            const std::uint64_t rest = variable - perRow * plan.height;
+            const std::uint64_t perLayer =
+                BytesPerLayerColumn * tileWidth + BytesPerLayer + (ArraysPerLayer + 1) * ArrayAlignment;
+            // Keeping column terms pays only when a column band has more than one tile.
+            const std::uint64_t keep = plan.height < height ? std::uint64_t(std::max(layers, 0)) : 0;
+            plan.cachedLayers = static_cast<std::int32_t>(std::min(keep, rest / 2 / perLayer));
+            plan.tableEntries = (rest - perLayer * plan.cachedLayers) / sizeof(double);
             return plan;
         }
         tileWidth = (tileWidth + 1) / 2;
+    }
+}
+
+// The frequency of the next octave after f.
+float NextFrequency(const OctaveNoise& noise, float f) noexcept {
+    return noise.varyFrequency != 0 ? static_cast<float>(static_cast<double>(f) + f) : f;
+}
+
+// The octaves as runs that share one frequency, and so one layer: calls
+// visit(frequency, first octave, run length) for each run. Only the last run
+// can be long; the ones before it are single octaves. Once the frequency
+// repeats, the rest of the octaves are one run, so there are at most a few
+// hundred runs.
+template <typename Visit>
+void ForEachLayer(const OctaveNoise& noise, Visit&& visit) {
+    float frequency = noise.frequency;
+    std::int32_t done = 0;
+    while (done < noise.octaves) {
+        frequency = NextFrequency(noise, frequency);
+        std::int32_t runLength = 1;
+        if (std::bit_cast<std::uint32_t>(NextFrequency(noise, frequency)) == std::bit_cast<std::uint32_t>(frequency)) {
+            runLength = noise.octaves - done;
+        }
+        visit(frequency, done, runLength);
+        done += runLength;
     }
 }
 
@@ -257,16 +304,29 @@ VELMORA_KERNEL void BlendCellsAndAddOctave(const float* lower, const float* uppe
     }
 }
 
+// The terms of one layer that depend on the tile column alone.
+struct ColumnTerms {
+    AxisTerms axis;
+    std::int32_t* sum0;  // LatticeIndex(axis.key0) - xLow: offset of the key's index sum in a sum table
+    std::int32_t* sum1;
+    std::int64_t xLow;   // the least and greatest LatticeIndex of the keys
+    std::int64_t xHigh;
+
+    void Take(Arena& arena, std::uint64_t w) noexcept {
+        axis = {arena.Take<float>(w), arena.Take<float>(w), arena.Take<double>(w), arena.Take<double>(w)};
+        sum0 = arena.Take<std::int32_t>(w);
+        sum1 = arena.Take<std::int32_t>(w);
+    }
+};
+
 // All working arrays of one render, carved from one block.
 struct Workspace {
     TilePlan plan;
 
     // Per tile column.
-    AxisTerms columns;
+    ColumnTerms columns;        // of the layer being added, unless kept below
     std::uint32_t* columnKey0;  // index into keys of columns.key0
     std::uint32_t* columnKey1;
-    std::int32_t* columnSum0;   // offset of the index sum of columns.key0 in a layer's sum table
-    std::int32_t* columnSum1;
     double* layer;              // one row of the layer being added
     float* blended[2];          // two rows of blends along x, one per lattice row key
     // Per distinct column key (at most two per column).
@@ -279,11 +339,15 @@ struct Workspace {
     AxisTerms rows;
     // Per tile pixel: the running octave sums, row after row.
     float* sums;
-    // Lattice hashes of a range of index sums.
+    // Column terms of the first plan.cachedLayers layers, kept from the
+    // first tile of a column band for the tiles below it.
+    ColumnTerms* kept;
+    // Lattice hashes of a range of index sums, or smoothed values by index sum.
     double* table;
 
-    [[nodiscard]] bool Allocate(Arena& arena, std::uint64_t budget, std::int32_t width, std::int32_t height) {
-        plan = PlanTiles(width, height, budget);
+    [[nodiscard]] bool Allocate(Arena& arena, std::uint64_t budget, std::int32_t width, std::int32_t height,
+                                std::int32_t layers) {
+        plan = PlanTiles(width, height, budget, layers);
         if (!arena.Allocate(budget)) {
             return false;
         }
@@ -291,11 +355,9 @@ struct Workspace {
         const std::uint64_t h = static_cast<std::uint64_t>(plan.height);
         // 8 + 16 + 8 + 8 + 8 + 8 bytes per column, 4 + 12 per key (two keys per
         // column) and 16 for four smoothed values.
-        columns = {arena.Take<float>(w), arena.Take<float>(w), arena.Take<double>(w), arena.Take<double>(w)};
+        columns.Take(arena, w);
         columnKey0 = arena.Take<std::uint32_t>(w);
         columnKey1 = arena.Take<std::uint32_t>(w);
-        columnSum0 = arena.Take<std::int32_t>(w);
-        columnSum1 = arena.Take<std::int32_t>(w);
         layer = arena.Take<double>(w);
         blended[0] = arena.Take<float>(w);
         blended[1] = arena.Take<float>(w);
@@ -307,6 +369,12 @@ struct Workspace {
         // 8 + 16 bytes per row.
         rows = {arena.Take<float>(h), arena.Take<float>(h), arena.Take<double>(h), arena.Take<double>(h)};
         sums = arena.Take<float>(w * h);
+        // Each kept layer: BytesPerLayerColumn per column in ArraysPerLayer
+        // arrays, and its share of this array of them.
+        kept = arena.Take<ColumnTerms>(static_cast<std::uint64_t>(plan.cachedLayers));
+        for (std::int32_t i = 0; i < plan.cachedLayers; ++i) {
+            kept[i].Take(arena, w);
+        }
         table = arena.Take<double>(plan.tableEntries);
         return true;
     }
@@ -314,47 +382,66 @@ struct Workspace {
 
 static_assert(BytesPerColumn >= 8 + 16 + 8 + 8 + 8 + 8 + 2 * (4 + 12) + 16);
 static_assert(BytesPerRow >= 8 + 16);
+static_assert(sizeof(ColumnTerms) <= BytesPerLayer);
 
 // Renders one tile: columns x0 ... x0 + width - 1, rows y0 ... y0 + height - 1.
 class TileRenderer {
 public:
+    // firstInBand: no tile of these columns was rendered before, so kept
+    // column terms must be computed rather than reused.
     TileRenderer(const OctaveNoise& noise, Workspace& work, std::int32_t x0, std::int32_t y0, std::int32_t width,
-                 std::int32_t height)
-        : noise_(noise), work_(work), x0_(x0), y0_(y0), width_(width), height_(height) {}
+                 std::int32_t height, bool firstInBand)
+        : noise_(noise), work_(work), x0_(x0), y0_(y0), width_(width), height_(height), firstInBand_(firstInBand) {}
 
     void Render(MapImage& image) {
         std::fill_n(work_.sums, static_cast<std::size_t>(width_) * height_, 0.0f);
-        // Walk the octaves as runs that share one frequency, and so one layer.
-        float frequency = noise_.frequency;
         float amplitude = noise_.amplitude;
-        std::int32_t done = 0;
-        while (done < noise_.octaves) {
-            if (noise_.varyFrequency != 0) {
-                frequency = static_cast<float>(static_cast<double>(frequency) + frequency);
+        std::int32_t layer = 0;
+        ForEachLayer(noise_, [&](float frequency, std::int32_t first, std::int32_t runLength) {
+            AddLayer(frequency, amplitude, runLength, layer++);
+            if (first + runLength < noise_.octaves) {
+                amplitude = NextAmplitude(amplitude);
             }
-            std::int32_t runLength = 1;
-            if (noise_.varyFrequency == 0 || Doubled(frequency) == std::bit_cast<std::uint32_t>(frequency)) {
-                runLength = noise_.octaves - done;
-            }
-            AddLayer(frequency, amplitude, runLength);
-            done += runLength;
-            // Only the last run can be long; the ones before it are single octaves.
-            if (done < noise_.octaves && noise_.varyAmplitude != 0) {
-                amplitude = static_cast<float>(static_cast<double>(amplitude) * noise_.persistence);
-            }
-        }
+        });
         WriteGrayLevels(image);
     }
 
 private:
-    static std::uint32_t Doubled(float frequency) noexcept {
-        return std::bit_cast<std::uint32_t>(static_cast<float>(static_cast<double>(frequency) + frequency));
+    // The column terms of the layer-th layer at frequency: kept ones as the
+    // first tile of the band computed them, others computed now.
+    const ColumnTerms& ColumnsOf(float frequency, std::int32_t layer) {
+        const bool keep = layer < work_.plan.cachedLayers;
+        ColumnTerms& columns = keep ? work_.kept[layer] : work_.columns;
+        if (!keep || firstInBand_) {
+            ComputeColumnTerms(frequency, columns);
+        }
+        return columns;
     }
 
-    // Adds runLength octaves of the layer at frequency to every sum; amplitude
-    // is the one before the first of them.
-    void AddLayer(float frequency, float amplitude, std::int32_t runLength) {
-        ComputeAxisTerms(frequency, x0_, width_, work_.columns);
+    void ComputeColumnTerms(float frequency, ColumnTerms& columns) const {
+        ComputeAxisTerms(frequency, x0_, width_, columns.axis);
+        std::int64_t xLow = INT64_MAX;
+        std::int64_t xHigh = INT64_MIN;
+        for (std::int32_t x = 0; x < width_; ++x) {
+            for (const float key : {columns.axis.key0[x], columns.axis.key1[x]}) {
+                const std::int64_t centre = LatticeIndex(key);
+                xLow = std::min(xLow, centre);
+                xHigh = std::max(xHigh, centre);
+            }
+        }
+        // Wrapped to 32 bits where the keys span more; then no sum table is used.
+        for (std::int32_t x = 0; x < width_; ++x) {
+            columns.sum0[x] = static_cast<std::int32_t>(LatticeIndex(columns.axis.key0[x]) - xLow);
+            columns.sum1[x] = static_cast<std::int32_t>(LatticeIndex(columns.axis.key1[x]) - xLow);
+        }
+        columns.xLow = xLow;
+        columns.xHigh = xHigh;
+    }
+
+    // Adds runLength octaves of the layer at frequency, the layer-th of the
+    // render, to every sum; amplitude is the one before the first of them.
+    void AddLayer(float frequency, float amplitude, std::int32_t runLength, std::int32_t layer) {
+        columns_ = &ColumnsOf(frequency, layer);
         ComputeAxisTerms(frequency, y0_, height_, work_.rows);
         consecutive_ = false;
         sumTable_ = nullptr;
@@ -379,12 +466,12 @@ private:
                 const float* upper = SumTableRow(work_.rows.key1[row]);
                 if (runLength == 1) {
                     a = NextAmplitude(a);
-                    BlendCellsAndAddOctave(lower, upper, work_.columnSum0, work_.columnSum1, work_.columns.weight0,
-                                           work_.columns.weight1, w0, w1, sums, a, width_);
+                    BlendCellsAndAddOctave(lower, upper, columns_->sum0, columns_->sum1, columns_->axis.weight0,
+                                           columns_->axis.weight1, w0, w1, sums, a, width_);
                     continue;
                 }
-                BlendCells(lower, upper, work_.columnSum0, work_.columnSum1, work_.columns.weight0,
-                           work_.columns.weight1, w0, w1, work_.layer, width_);
+                BlendCells(lower, upper, columns_->sum0, columns_->sum1, columns_->axis.weight0,
+                           columns_->axis.weight1, w0, w1, work_.layer, width_);
                 AddRun(sums, a, runLength);
                 continue;
             }
@@ -511,15 +598,8 @@ private:
     // hashes tabulated block by block, and points every column at its two
     // entries.
     bool TabulateSums() {
-        std::int64_t xLow = INT64_MAX;
-        std::int64_t xHigh = INT64_MIN;
-        for (std::int32_t x = 0; x < width_; ++x) {
-            for (const float key : {work_.columns.key0[x], work_.columns.key1[x]}) {
-                const std::int64_t centre = LatticeIndex(key);
-                xLow = std::min(xLow, centre);
-                xHigh = std::max(xHigh, centre);
-            }
-        }
+        const std::int64_t xLow = columns_->xLow;
+        const std::int64_t xHigh = columns_->xHigh;
         std::int64_t yLow = INT64_MAX;
         std::int64_t yHigh = INT64_MIN;
         for (std::int32_t row = 0; row < height_; ++row) {
@@ -548,10 +628,6 @@ private:
             const auto count = static_cast<std::int32_t>(std::min(block, entries - start));
             HashSums(first + static_cast<std::uint32_t>(start) - 58u, hashes, count + 116);
             SmoothSums(hashes, smoothed + start, count);
-        }
-        for (std::int32_t x = 0; x < width_; ++x) {
-            work_.columnSum0[x] = static_cast<std::int32_t>(LatticeIndex(work_.columns.key0[x]) - xLow);
-            work_.columnSum1[x] = static_cast<std::int32_t>(LatticeIndex(work_.columns.key1[x]) - xLow);
         }
         sumTable_ = smoothed;
         tableYLow_ = yLow;
@@ -587,13 +663,13 @@ private:
     // its two keys.
     void IndexColumnKeys() {
         float* keys = work_.keys;
-        std::copy_n(work_.columns.key0, width_, keys);
-        std::copy_n(work_.columns.key1, width_, keys + width_);
+        std::copy_n(columns_->axis.key0, width_, keys);
+        std::copy_n(columns_->axis.key1, width_, keys + width_);
         std::sort(keys, keys + 2 * width_);
         keyCount_ = static_cast<std::int32_t>(std::unique(keys, keys + 2 * width_) - keys);
         for (std::int32_t x = 0; x < width_; ++x) {
-            work_.columnKey0[x] = KeyIndex(work_.columns.key0[x]);
-            work_.columnKey1[x] = KeyIndex(work_.columns.key1[x]);
+            work_.columnKey0[x] = KeyIndex(columns_->axis.key0[x]);
+            work_.columnKey1[x] = KeyIndex(columns_->axis.key1[x]);
         }
         for (std::int32_t k = 0; k < keyCount_; ++k) {
             const Neighbours n = NeighboursOf(keys[k]);
@@ -676,8 +752,8 @@ private:
         consecutive_ = true;
         keySpan_ = static_cast<std::int32_t>(span);
         for (std::int32_t x = 0; x < width_; ++x) {
-            work_.columnKey0[x] = static_cast<std::uint32_t>(work_.columns.key0[x] - first);
-            work_.columnKey1[x] = static_cast<std::uint32_t>(work_.columns.key1[x] - first);
+            work_.columnKey0[x] = static_cast<std::uint32_t>(columns_->axis.key0[x] - first);
+            work_.columnKey1[x] = static_cast<std::uint32_t>(columns_->axis.key1[x] - first);
         }
     }
 
@@ -694,12 +770,12 @@ private:
     // lattice row key.
     void ComputeBlendedRow(float key, int slot, bool tabulated) {
         if (sumTable_ != nullptr) {
-            BlendColumnSums(SumTableRow(key), work_.columnSum0, work_.columnSum1, work_.columns.weight0,
-                            work_.columns.weight1, work_.blended[slot], width_);
+            BlendColumnSums(SumTableRow(key), columns_->sum0, columns_->sum1, columns_->axis.weight0,
+                            columns_->axis.weight1, work_.blended[slot], width_);
         } else {
             SmoothRow(key, tabulated);
-            BlendColumns(work_.smoothed, work_.columnKey0, work_.columnKey1, work_.columns.weight0,
-                         work_.columns.weight1, work_.blended[slot], width_);
+            BlendColumns(work_.smoothed, work_.columnKey0, work_.columnKey1, columns_->axis.weight0,
+                         columns_->axis.weight1, work_.blended[slot], width_);
         }
         cached_[slot] = {key, true};
     }
@@ -764,6 +840,8 @@ private:
     std::int32_t keySpan_ = 0;
     std::int64_t tableXLow_ = 0;
     std::int64_t tableYLow_ = 0;
+    bool firstInBand_;
+    const ColumnTerms* columns_ = nullptr;  // of the layer being added
     CachedRow cached_[2];
     const float* sumTable_ = nullptr;  // smoothed values by index sum, from the lowest centre row
 };
@@ -781,17 +859,21 @@ std::uint64_t RenderWorkspaceBytes(std::int32_t width, std::int32_t height) noex
 void RenderMapFast(const OctaveNoise& noise, MapImage& image) {
     const std::int32_t width = image.Width();
     const std::int32_t height = image.Height();
+    std::int32_t layers = 0;
+    ForEachLayer(noise, [&layers](float, std::int32_t, std::int32_t) { ++layers; });
     Arena arena;
     Workspace work;
-    if (!work.Allocate(arena, RenderWorkspaceBytes(width, height), width, height)) {
+    if (!work.Allocate(arena, RenderWorkspaceBytes(width, height), width, height, layers)) {
         RenderMapPerPixel(noise, image);
         return;
     }
-    for (std::int32_t y0 = 0; y0 < height; y0 += work.plan.height) {
-        const std::int32_t tileHeight = std::min(work.plan.height, height - y0);
-        for (std::int32_t x0 = 0; x0 < width; x0 += work.plan.width) {
-            const std::int32_t tileWidth = std::min(work.plan.width, width - x0);
-            TileRenderer(noise, work, x0, y0, tileWidth, tileHeight).Render(image);
+    // Band by band of columns, so that tiles below the first reuse its kept
+    // column terms.
+    for (std::int32_t x0 = 0; x0 < width; x0 += work.plan.width) {
+        const std::int32_t tileWidth = std::min(work.plan.width, width - x0);
+        for (std::int32_t y0 = 0; y0 < height; y0 += work.plan.height) {
+            const std::int32_t tileHeight = std::min(work.plan.height, height - y0);
+            TileRenderer(noise, work, x0, y0, tileWidth, tileHeight, y0 == 0).Render(image);
         }
     }
 }
