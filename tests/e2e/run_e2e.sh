@@ -29,18 +29,24 @@ frequency=0.03
 amplitude=1.5
 persistence=0.5
 
+# Reports go to the script's own output even from inside a command whose
+# output wait_until discards.
+exec 4>&1 5>&2
 passed=0
 pass() {
   passed=$((passed + 1))
-  echo "e2e: ok - $*"
+  echo "e2e: ok - $*" >&4
 }
 fail() {
-  echo "e2e: FAIL - $*" >&2
-  if [ -n "${work:-}" ] && [ -s "$work/program.log" ]; then
-    echo "e2e: program output:" >&2
-    tail -n 20 "$work/program.log" >&2
-  fi
-  echo "e2e: $passed passed, 1 failed"
+  echo "e2e: FAIL - $*" >&5
+  local log
+  for log in xvfb openbox program; do
+    if [ -n "${work:-}" ] && [ -s "$work/$log.log" ]; then
+      echo "e2e: $log output:" >&5
+      tail -n 20 "$work/$log.log" >&5
+    fi
+  done
+  echo "e2e: $passed passed, 1 failed" >&4
   exit 1
 }
 
@@ -81,14 +87,19 @@ wait_until() {
 }
 
 # --- An X server on a free display, and a window manager -----------------
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# -noreset: by default the server resets when its last client leaves, and a
+# client connecting during the reset fails.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 wait_until 30 "display number from Xvfb" test -s "$work/display"
 export DISPLAY=:$(head -n 1 "$work/display")
 wait_until 30 "X server on $DISPLAY" xdpyinfo
 pass "Xvfb runs on $DISPLAY"
 
-wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; }
+wm_running() {
+  kill -0 "$openbox_pid" 2>/dev/null || fail "openbox ended at start-up"
+  xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'
+}
 openbox --sm-disable --config-file "$here/openbox-rc.xml" >"$work/openbox.log" 2>&1 &
 openbox_pid=$!
 wait_until 30 "openbox managing the screen" wm_running
