@@ -49,6 +49,8 @@ constexpr std::int32_t ShortRun = 32;
 // Hashes are tabulated for a table of smoothed values in blocks of this many
 // entries (plus the 116 around them).
 constexpr std::int64_t HashBlock = 4096;
+// Smaller blocks, down to this, leave more of small workspaces to the table.
+constexpr std::int64_t MinHashBlock = 256;
 
 // A table of smoothed values by index sum this long is always worth building.
 constexpr std::int64_t SumTableFloor = 65536;
@@ -616,9 +618,10 @@ private:
         if (entries > pixels / 2 + SumTableFloor) {
             return false;
         }
-        const std::int64_t block = std::min<std::int64_t>(entries, HashBlock);
         const std::int64_t smoothedDoubles = (entries + 1) / 2;  // two floats per double
-        if (smoothedDoubles + block + 116 > static_cast<std::int64_t>(work_.plan.tableEntries)) {
+        const std::int64_t room = static_cast<std::int64_t>(work_.plan.tableEntries) - smoothedDoubles - 116;
+        const std::int64_t block = std::min({entries, HashBlock, room});
+        if (block < std::min(entries, MinHashBlock)) {
             return false;
         }
         float* smoothed = reinterpret_cast<float*>(work_.table);

@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -153,6 +155,79 @@ TEST(RenderMapFast, LargerSizesAndTiles) {
     wrapping.frequency = 1e9f;  // scattered lattice indices
     wrapping.octaves = 1;
     ExpectSameAsPerPixel(wrapping, {513, 7});
+}
+
+// Smoothed values come from a table by index sum x + 57 y where it fits the
+// working memory; at 300 x 100 the table stops fitting between frequencies 1
+// and 2 (at 1.5 some tiles use it and some do not). Around 1.5 rows also
+// switch between sharing the blends along x and blending each cell directly.
+TEST(RenderMapFast, SmoothedValuesByIndexSum) {
+    for (const float frequency : {0.7f, 1.0f, 1.4f, 1.5f, 1.6f, 2.0f, -1.5f, -0.45f}) {
+        OctaveNoise noise;
+        noise.frequency = frequency;
+        noise.octaves = 1;
+        ExpectSameAsPerPixel(noise, {300, 100});
+    }
+    // Layers on either side of the switches in one sum, with runs of equal
+    // frequency at the end (frequency overflowing to infinity).
+    for (const float frequency : {0.3f, -0.3f, 1e36f}) {
+        OctaveNoise noise;
+        noise.frequency = frequency;
+        noise.octaves = 4;
+        noise.varyFrequency = 1;
+        noise.varyAmplitude = 1;
+        ExpectSameAsPerPixel(noise, {300, 100});
+    }
+    // Three tiles down: the first layer's column terms are kept for the
+    // tiles below, the other layers' are computed per tile.
+    OctaveNoise kept;
+    kept.frequency = 0.05f;
+    kept.varyFrequency = 1;
+    ExpectSameAsPerPixel(kept, {160, 200});
+    kept.frequency = 0.5f;
+    ExpectSameAsPerPixel(kept, {160, 200});
+}
+
+// A map wider than one tile, tall enough for several tiles down and for kept
+// column terms: too large to render per pixel in a test, so the pixels where
+// tiles and bands of columns meet are compared with Sample one by one.
+TEST(RenderMapFast, TileAndBandEdgesOfAWideMap) {
+    constexpr int Width = 4100;
+    constexpr int Height = 130;
+    struct Case {
+        float frequency;
+        int octaves;
+    };
+    // 8 octaves up to frequency 3.84; a sum table near its memory limit; one
+    // past it; negative indices.
+    for (const Case c : {Case{0.015f, 8}, Case{10.0f, 1}, Case{30.0f, 1}, Case{-3.84f, 1}}) {
+        OctaveNoise noise;
+        noise.frequency = c.frequency;
+        noise.octaves = c.octaves;
+        noise.varyFrequency = c.octaves > 1 ? 1 : 0;
+        SCOPED_TRACE(Describe(noise, {Width, Height}));
+        MemorySurface surface;
+        std::optional<MapImage> image = CreateMapImage(surface, Width, Height);
+        ASSERT_TRUE(image);
+        RenderMap(noise, *image);
+        const auto pixels = image->Pixels();
+        const auto expectPixel = [&](int x, int y) {
+            const std::uint8_t want = GrayLevel(noise.Sample(float(x), float(y)));
+            const std::size_t at = std::size_t(y) * image->Stride() + 3 * std::size_t(x);
+            ASSERT_TRUE(pixels[at] == want && pixels[at + 1] == want && pixels[at + 2] == want)
+                << "pixel (" << x << ", " << y << "): expected " << int(want) << ", got " << int(pixels[at]);
+        };
+        for (const int x : {0, 1, 2047, 4094, 4095, 4096, 4097, 4099}) {
+            for (int y = 0; y < Height; ++y) {
+                expectPixel(x, y);
+            }
+        }
+        for (const int y : {0, 31, 32, 33, 64, 127, 128, 129}) {
+            for (int x = 0; x < Width; x += 7) {
+                expectPixel(x, y);
+            }
+        }
+    }
 }
 
 TEST(RenderMapFast, WorkspaceStaysWithinTheImage) {
