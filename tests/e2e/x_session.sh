@@ -30,7 +30,9 @@ wait_until() {
 
 x_session_start() {
   local work=$1
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  # -noreset: a server that resets when its last client leaves can drop openbox
+  # while it connects.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
   xvfb_pid=$!
   wait_until 30 "display number from Xvfb" test -s "$work/display"
   export DISPLAY=:$(head -n 1 "$work/display")
