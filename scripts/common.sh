@@ -8,7 +8,7 @@ VELMORA_BUILD_PACKAGES=(cmake g++ make qt6-base-dev libgl-dev)
 # Further packages the tests use: test frameworks, an X server with a window
 # manager and input driver for the real-window tests, independent image readers.
 VELMORA_TEST_PACKAGES=(libgtest-dev libbenchmark-dev xvfb xauth xdotool openbox x11-utils
-                       imagemagick python3 python3-pil desktop-file-utils dpkg-dev fonts-dejavu-core)
+                       imagemagick python3 python3-pil desktop-file-utils dpkg-dev fonts-dejavu-core locales)
 
 velmora_log() { printf '==> %s\n' "$*" >&2; }
 
