@@ -58,58 +58,23 @@ for tool in Xvfb openbox xdotool xwininfo xprop xdpyinfo import "$python"; do
 done
 "$python" -c 'import PIL' 2>/dev/null || fail "$python has no Pillow (python3-pil)"
 
+source "$here/x_session.sh"
+
 work=$(mktemp -d)
-xvfb_pid=
-openbox_pid=
 program_pid=
 stop() {
-  local pid
-  for pid in "$program_pid" "$openbox_pid" "$xvfb_pid"; do
-    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-      kill "$pid" 2>/dev/null || true
-      wait "$pid" 2>/dev/null || true
-    fi
-  done
+  if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
+    kill "$program_pid" 2>/dev/null || true
+    wait "$program_pid" 2>/dev/null || true
+  fi
+  x_session_stop
   rm -rf "$work"
 }
 trap stop EXIT
 
-# wait_until SECONDS WHAT COMMAND...: runs COMMAND until it succeeds; fails
-# the test naming WHAT when it has not within SECONDS.
-wait_until() {
-  local limit=$1 what=$2
-  shift 2
-  local deadline=$((SECONDS + limit))
-  until "$@" >/dev/null 2>&1; do
-    [ "$SECONDS" -lt "$deadline" ] || fail "no $what after ${limit}s"
-    sleep 0.1
-  done
-}
-
 # --- An X server on a free display, and a window manager -----------------
-# -noreset: by default the server resets when its last client leaves, and a
-# client connecting during the reset fails.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_until 30 "display number from Xvfb" test -s "$work/display"
-export DISPLAY=:$(head -n 1 "$work/display")
-wait_until 30 "X server on $DISPLAY" xdpyinfo
-pass "Xvfb runs on $DISPLAY"
-
-wm_running() {
-  kill -0 "$openbox_pid" 2>/dev/null || fail "openbox ended at start-up"
-  xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'
-}
-openbox --sm-disable --config-file "$here/openbox-rc.xml" >"$work/openbox.log" 2>&1 &
-openbox_pid=$!
-wait_until 30 "openbox managing the screen" wm_running
-pass "openbox manages the screen"
-
-# The program's environment: the X server above, a private runtime directory.
-export QT_QPA_PLATFORM=xcb
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR WAYLAND_DISPLAY
+x_session_start "$work"
+pass "Xvfb runs on $DISPLAY with openbox managing it"
 
 # --- Where the controls are ------------------------------------------------
 declare -A centre_x centre_y
@@ -124,22 +89,8 @@ mkdir "$work/files"
 (cd "$work/files" && exec "$program") >"$work/program.log" 2>&1 &
 program_pid=$!
 
-# find_window VAR TITLE: the visible top-level window titled exactly TITLE.
-find_window() {
-  local var=$1 title=$2 deadline=$((SECONDS + 30)) id=""
-  while true; do
-    kill -0 "$program_pid" 2>/dev/null || fail "the program ended while waiting for \"$title\""
-    id=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1 || true)
-    if [ -n "$id" ] && [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$title" ]; then
-      break
-    fi
-    [ "$SECONDS" -lt "$deadline" ] || fail "no window \"$title\" after 30s"
-    sleep 0.1
-  done
-  printf -v "$var" '%s' "$id"
-}
-find_window main Velmora
-find_window picture Picture
+x_find_window main "$program_pid" Velmora
+x_find_window picture "$program_pid" Picture
 pass "both windows open"
 
 # geometry ID: sets client_x client_y client_w client_h and mapped.
@@ -163,14 +114,11 @@ geometry "$main"
 pass "the form is ${client_w}x${client_h} as its template says"
 
 # --- Drive the form as a person does --------------------------------------
-active_is() {
-  [ "$(($(xprop -root _NET_ACTIVE_WINDOW | sed -n 's/.*# *//p')))" = "$1" ]
-}
 # Keys go to the focused window: wait for the window manager to focus the
 # form before anything is typed.
 click() {
   xdotool mousemove --sync --window "$main" "${centre_x[$1]}" "${centre_y[$1]}" click 1
-  wait_until 10 "focus on the form" active_is "$main"
+  wait_until 10 "focus on the form" x_active_is "$main"
 }
 type_into() {
   click "$1"
@@ -292,12 +240,9 @@ pass "Alt+F4 on the picture window leaves it open"
 # --- Close the form with the window manager's close ------------------------
 raise_form
 xdotool key alt+F4
-program_ended() { ! kill -0 "$program_pid" 2>/dev/null; }
-wait_until 30 "end of the program after Alt+F4 on the form" program_ended
-status=0
-wait "$program_pid" || status=$?
+x_wait_exit "$program_pid" "end of the program after Alt+F4 on the form"
 program_pid=
-[ "$status" = 0 ] || fail "the program exited with $status"
+[ "$exit_status" = 0 ] || fail "the program exited with $exit_status"
 pass "Alt+F4 on the form ends the program with exit code 0"
 
 echo "e2e: $passed passed, 0 failed"

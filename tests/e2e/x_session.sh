@@ -3,6 +3,7 @@
 #
 #   x_session_start WORKDIR   starts both and exports DISPLAY; x_session_stop ends them
 #   wait_until SECONDS WHAT COMMAND...
+#   x_find_window VAR PID TITLE, x_active_is ID, x_wait_exit PID WHAT
 #   fail MESSAGE              (the script may define its own before sourcing)
 
 x_session_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -30,8 +31,8 @@ wait_until() {
 
 x_session_start() {
   local work=$1
-  # -noreset: a server that resets when its last client leaves can drop openbox
-  # while it connects.
+  # -noreset: by default the server resets when its last client leaves, and a
+  # client connecting during the reset fails.
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
   xvfb_pid=$!
   wait_until 30 "display number from Xvfb" test -s "$work/display"
@@ -50,6 +51,7 @@ x_session_start() {
 }
 
 x_session_has_wm() {
+  kill -0 "$openbox_pid" 2>/dev/null || fail "openbox ended at start-up"
   xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'
 }
 
@@ -79,4 +81,21 @@ x_find_window() {
     sleep 0.1
   done
   printf -v "$var" '%s' "$id"
+}
+
+# x_active_is ID: the window manager has given window ID the focus.
+x_active_is() {
+  [ "$(($(xprop -root _NET_ACTIVE_WINDOW | sed -n 's/.*# *//p')))" = "$1" ]
+}
+
+x_process_ended() {
+  ! kill -0 "$1" 2>/dev/null
+}
+
+# x_wait_exit PID WHAT: waits up to 30 s for process PID, a child of the
+# script, to end, and sets exit_status to its exit code.
+x_wait_exit() {
+  wait_until 30 "$2" x_process_ended "$1"
+  exit_status=0
+  wait "$1" || exit_status=$?
 }

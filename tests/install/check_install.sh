@@ -12,14 +12,17 @@
 # program with exit code 0.
 set -euo pipefail
 
+# Reports go to the script's own output even from inside a command whose
+# output wait_until discards.
+exec 4>&1 5>&2
 passed=0
 pass() {
   passed=$((passed + 1))
-  echo "install: ok - $*"
+  echo "install: ok - $*" >&4
 }
 fail() {
-  echo "install: FAIL - $*" >&2
-  echo "install: $passed passed, 1 failed"
+  echo "install: FAIL - $*" >&5
+  echo "install: $passed passed, 1 failed" >&4
   exit 1
 }
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/e2e/x_session.sh"
@@ -77,18 +80,12 @@ x_find_window picture "$program_pid" Picture
 pass "the installed program opens both windows"
 
 # Alt+F4 goes to the focused window through the window manager's binding.
-active_is() {
-  [ "$(($(xprop -root _NET_ACTIVE_WINDOW | sed -n 's/.*# *//p')))" = "$1" ]
-}
 xdotool mousemove --sync --window "$main" 3 3 click 1
-wait_until 10 "focus on the form" active_is "$main"
+wait_until 10 "focus on the form" x_active_is "$main"
 xdotool key alt+F4
-program_ended() { ! kill -0 "$program_pid" 2>/dev/null; }
-wait_until 30 "end of the program after Alt+F4" program_ended
-status=0
-wait "$program_pid" || status=$?
+x_wait_exit "$program_pid" "end of the program after Alt+F4"
 program_pid=
-[ "$status" = 0 ] || fail "the program exited with $status: $(tail -n 5 "$work/program.log")"
+[ "$exit_status" = 0 ] || fail "the program exited with $exit_status: $(tail -n 5 "$work/program.log")"
 pass "Alt+F4 closes it with exit code 0"
 
 echo "install: $passed passed, 0 failed"
