@@ -321,6 +321,34 @@ struct ColumnTerms {
     }
 };
 
+// Whether every sum of a row is below 2^31 / 100 in magnitude (false for NaN).
+VELMORA_KERNEL bool SumsAreSmall(const float* sums, std::int32_t count) {
+    bool small = true;
+    for (std::int32_t x = 0; x < count; ++x) {
+        small &= std::fabs(static_cast<double>(sums[x])) * 100.0 < 2147483648.0;
+    }
+    return small;
+}
+
+// GrayLevel of every sum of a row into its three bytes per pixel, when all
+// sums are small: then trunc(|s| * 100) fits 32 bits, whose low byte is the
+// low byte of the 64-bit truncation that GrayLevel takes. Writes nothing and
+// returns false otherwise.
+VELMORA_KERNEL bool WriteSmallGrayLevels(const float* sums, std::uint8_t* __restrict out, std::int32_t count) {
+    if (!SumsAreSmall(sums, count)) {
+        return false;
+    }
+    for (std::int32_t x = 0; x < count; ++x) {
+        const auto low = static_cast<std::uint8_t>(
+            static_cast<std::int32_t>(std::fabs(static_cast<double>(sums[x])) * 100.0));
+        const std::uint8_t gray = low == 255 ? 0 : low;  // (k & 0xFF) % 255
+        out[3 * x] = gray;
+        out[3 * x + 1] = gray;
+        out[3 * x + 2] = gray;
+    }
+    return true;
+}
+
 // All working arrays of one render, carved from one block.
 struct Workspace {
     TilePlan plan;
@@ -818,11 +846,13 @@ private:
         for (std::int32_t row = 0; row < height_; ++row) {
             const float* sums = work_.sums + static_cast<std::size_t>(row) * width_;
             std::uint8_t* out = pixels + static_cast<std::size_t>(y0_ + row) * stride + 3 * static_cast<std::size_t>(x0_);
-            for (std::int32_t x = 0; x < width_; ++x) {
-                const std::uint8_t gray = GrayLevel(sums[x]);
-                out[3 * x] = gray;
-                out[3 * x + 1] = gray;
-                out[3 * x + 2] = gray;
+            if (!WriteSmallGrayLevels(sums, out, width_)) {
+                for (std::int32_t x = 0; x < width_; ++x) {
+                    const std::uint8_t gray = GrayLevel(sums[x]);
+                    out[3 * x] = gray;
+                    out[3 * x + 1] = gray;
+                    out[3 * x + 2] = gray;
+                }
             }
         }
     }

@@ -115,7 +115,9 @@ TEST(RenderMapFast, Frequencies) {
 }
 
 TEST(RenderMapFast, AmplitudesAndPersistences) {
-    for (const float amplitude : {0.0f, -1.0f, -2.5f, 1e30f, NaN}) {
+    // 2.1e7 and 3e7: gray levels of sums just below and around 2^31 / 100,
+    // where the truncated sum times 100 stops fitting 32 bits.
+    for (const float amplitude : {0.0f, -1.0f, -2.5f, 2.1e7f, 3e7f, 1e30f, NaN}) {
         for (const Switches switches : AllSwitches) {
             OctaveNoise noise;
             noise.amplitude = amplitude;
@@ -124,6 +126,13 @@ TEST(RenderMapFast, AmplitudesAndPersistences) {
             ExpectSameOnSmallSizes(noise);
         }
     }
+    // One octave of amplitude 4e8: in the first rows |s| * 100 reaches past
+    // 2^31 but not 2^32 (the layer stays below 0.1 there).
+    OctaveNoise wide;
+    wide.octaves = 1;
+    wide.amplitude = 4e8f;
+    ExpectSameOnSmallSizes(wide);
+    ExpectSameAsPerPixel(wide, {300, 100});
     for (const float persistence : {0.0f, 1.0f, -1.0f, 2.0f}) {
         for (const int varyFrequency : {0, 1}) {
             OctaveNoise noise;
