@@ -322,12 +322,16 @@ struct ColumnTerms {
 };
 
 // Whether every sum of a row is below 2^31 / 100 in magnitude (false for NaN).
+// A float times 100 is exact in double, so that is |s| <= 21474836, a float;
+// the comparison is done on the magnitude's bits, where NaNs and infinities
+// are larger still.
 VELMORA_KERNEL bool SumsAreSmall(const float* sums, std::int32_t count) {
-    bool small = true;
+    constexpr std::uint32_t Limit = std::bit_cast<std::uint32_t>(21474836.0f);
+    std::uint32_t large = 0;
     for (std::int32_t x = 0; x < count; ++x) {
-        small &= std::fabs(static_cast<double>(sums[x])) * 100.0 < 2147483648.0;
+        large |= static_cast<std::uint32_t>((std::bit_cast<std::uint32_t>(sums[x]) & 0x7FFFFFFFu) > Limit);
     }
-    return small;
+    return large == 0;
 }
 
 // GrayLevel of every sum of a row into its three bytes per pixel, when all
