@@ -19,8 +19,10 @@ constexpr std::uint64_t RenderMinimumWorkspace = 64 * 1024;
 // Fills every pixel of image with GrayLevel(noise.Sample(x, y)), byte for byte
 // what RenderMapPerPixel writes, on the calling thread. Per octave it computes
 // the scaled coordinate, lattice index, fraction and blend weights once per
-// column and once per row, each smoothed lattice value once, and each blend
-// along x once per column and lattice row; octaves of equal frequency share
-// one layer. Falls back to RenderMapPerPixel when the working memory cannot
-// be had.
+// column and once per row, each smoothed lattice value once (tabulated by the
+// index sum of its centre where that range is small), and each blend along x
+// once per column and lattice row, or, where lattice cells are smaller than a
+// pixel, each cell's blend directly from the tabulated values; octaves of
+// equal frequency share one layer. Falls back to RenderMapPerPixel when the
+// working memory cannot be had.
 void RenderMapFast(const OctaveNoise& noise, MapImage& image);
