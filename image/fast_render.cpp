@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "image/map_image.h"
 #include "noise/octave_noise.h"
@@ -176,6 +177,21 @@ void ComputeAxisTerms(float frequency, std::int32_t first, std::int32_t count, c
         terms.weight1[i] = BlendWeight(fraction, fraction);
     }
 }
+
+// The least and greatest lattice index of an axis's keys (both of each pair).
+std::pair<std::int64_t, std::int64_t> KeyIndexRange(const AxisTerms& terms, std::int32_t count) {
+    std::int64_t low = INT64_MAX;
+    std::int64_t high = INT64_MIN;
+    for (std::int32_t i = 0; i < count; ++i) {
+        for (const float key : {terms.key0[i], terms.key1[i]}) {
+            const std::int64_t centre = LatticeIndex(key);
+            low = std::min(low, centre);
+            high = std::max(high, centre);
+        }
+    }
+    return {low, high};
+}
+
 
 // The three lattice indices that SmoothedValue reads around a key.
 struct Neighbours {
@@ -454,15 +470,7 @@ private:
 
     void ComputeColumnTerms(float frequency, ColumnTerms& columns) const {
         ComputeAxisTerms(frequency, x0_, width_, columns.axis);
-        std::int64_t xLow = INT64_MAX;
-        std::int64_t xHigh = INT64_MIN;
-        for (std::int32_t x = 0; x < width_; ++x) {
-            for (const float key : {columns.axis.key0[x], columns.axis.key1[x]}) {
-                const std::int64_t centre = LatticeIndex(key);
-                xLow = std::min(xLow, centre);
-                xHigh = std::max(xHigh, centre);
-            }
-        }
+        const auto [xLow, xHigh] = KeyIndexRange(columns.axis, width_);
         // Wrapped to 32 bits where the keys span more; then no sum table is used.
         for (std::int32_t x = 0; x < width_; ++x) {
             columns.sum0[x] = static_cast<std::int32_t>(LatticeIndex(columns.axis.key0[x]) - xLow);
@@ -634,15 +642,7 @@ private:
     bool TabulateSums() {
         const std::int64_t xLow = columns_->xLow;
         const std::int64_t xHigh = columns_->xHigh;
-        std::int64_t yLow = INT64_MAX;
-        std::int64_t yHigh = INT64_MIN;
-        for (std::int32_t row = 0; row < height_; ++row) {
-            for (const float key : {work_.rows.key0[row], work_.rows.key1[row]}) {
-                const std::int64_t centre = LatticeIndex(key);
-                yLow = std::min(yLow, centre);
-                yHigh = std::max(yHigh, centre);
-            }
-        }
+        const auto [yLow, yHigh] = KeyIndexRange(work_.rows, height_);
         const std::int64_t entries = (xHigh - xLow) + 57 * (yHigh - yLow) + 1;
         // Each entry costs about as much as a few pixels' blends: tabulating
         // pays unless the sums are spread much more thinly than the pixels.
