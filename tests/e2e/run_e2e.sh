@@ -29,26 +29,8 @@ frequency=0.03
 amplitude=1.5
 persistence=0.5
 
-# Reports go to the script's own output even from inside a command whose
-# output wait_until discards.
-exec 4>&1 5>&2
-passed=0
-pass() {
-  passed=$((passed + 1))
-  echo "e2e: ok - $*" >&4
-}
-fail() {
-  echo "e2e: FAIL - $*" >&5
-  local log
-  for log in xvfb openbox program; do
-    if [ -n "${work:-}" ] && [ -s "$work/$log.log" ]; then
-      echo "e2e: $log output:" >&5
-      tail -n 20 "$work/$log.log" >&5
-    fi
-  done
-  echo "e2e: $passed passed, 1 failed" >&4
-  exit 1
-}
+report_prefix=e2e
+source "$here/x_session.sh"
 
 for file in "$program" "$render_map" "$control_centres"; do
   [ -x "$file" ] || fail "$file is not built"
@@ -57,8 +39,6 @@ for tool in Xvfb openbox xdotool xwininfo xprop xdpyinfo import "$python"; do
   command -v "$tool" >/dev/null || fail "$tool is not installed"
 done
 "$python" -c 'import PIL' 2>/dev/null || fail "$python has no Pillow (python3-pil)"
-
-source "$here/x_session.sh"
 
 work=$(mktemp -d)
 program_pid=
@@ -245,4 +225,4 @@ program_pid=
 [ "$exit_status" = 0 ] || fail "the program exited with $exit_status"
 pass "Alt+F4 on the form ends the program with exit code 0"
 
-echo "e2e: $passed passed, 0 failed"
+passed_all

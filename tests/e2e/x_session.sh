@@ -4,18 +4,39 @@
 #   x_session_start WORKDIR   starts both and exports DISPLAY; x_session_stop ends them
 #   wait_until SECONDS WHAT COMMAND...
 #   x_find_window VAR PID TITLE, x_active_is ID, x_wait_exit PID WHAT
-#   fail MESSAGE              (the script may define its own before sourcing)
+#   pass MESSAGE, fail MESSAGE, passed_all
+#
+# Reports start with $report_prefix (set it before sourcing). fail also shows
+# the end of the X server's, window manager's and program's output kept in
+# $work.
 
 x_session_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 xvfb_pid=
 openbox_pid=
 
-if ! declare -F fail >/dev/null; then
-  fail() {
-    echo "FAIL - $*" >&2
-    exit 1
-  }
-fi
+# Reports go to the script's own output even from inside a command whose
+# output wait_until discards.
+exec 4>&1 5>&2
+passed=0
+pass() {
+  passed=$((passed + 1))
+  echo "$report_prefix: ok - $*" >&4
+}
+fail() {
+  echo "$report_prefix: FAIL - $*" >&5
+  local log
+  for log in xvfb openbox program; do
+    if [ -n "${work:-}" ] && [ -s "$work/$log.log" ]; then
+      echo "$report_prefix: $log output:" >&5
+      tail -n 20 "$work/$log.log" >&5
+    fi
+  done
+  echo "$report_prefix: $passed passed, 1 failed" >&4
+  exit 1
+}
+passed_all() {
+  echo "$report_prefix: $passed passed, 0 failed"
+}
 
 # wait_until SECONDS WHAT COMMAND...: runs COMMAND until it succeeds; fails
 # naming WHAT when it has not within SECONDS.

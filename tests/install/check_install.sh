@@ -12,19 +12,7 @@
 # program with exit code 0.
 set -euo pipefail
 
-# Reports go to the script's own output even from inside a command whose
-# output wait_until discards.
-exec 4>&1 5>&2
-passed=0
-pass() {
-  passed=$((passed + 1))
-  echo "install: ok - $*" >&4
-}
-fail() {
-  echo "install: FAIL - $*" >&5
-  echo "install: $passed passed, 1 failed" >&4
-  exit 1
-}
+report_prefix=install
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/e2e/x_session.sh"
 
 work=$(mktemp -d)
@@ -88,4 +76,4 @@ program_pid=
 [ "$exit_status" = 0 ] || fail "the program exited with $exit_status: $(tail -n 5 "$work/program.log")"
 pass "Alt+F4 closes it with exit code 0"
 
-echo "install: $passed passed, 0 failed"
+passed_all
