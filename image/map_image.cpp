@@ -1,6 +1,5 @@
 #include "image/map_image.h"
 
-#include <cmath>
 #include <utility>
 
 #include "image/fast_render.h"
