@@ -440,21 +440,29 @@ public:
     // firstInBand: no tile of these columns was rendered before, so kept
     // column terms must be computed rather than reused.
     TileRenderer(const OctaveNoise& noise, Workspace& work, std::int32_t x0, std::int32_t y0, std::int32_t width,
-                 std::int32_t height, bool firstInBand)
-        : noise_(noise), work_(work), x0_(x0), y0_(y0), width_(width), height_(height), firstInBand_(firstInBand) {}
+                 std::int32_t height, bool firstInBand, RenderControl* control)
+        : noise_(noise), work_(work), x0_(x0), y0_(y0), width_(width), height_(height), firstInBand_(firstInBand),
+          control_(control) {}
 
     void Render(MapImage& image) {
         std::fill_n(work_.sums, static_cast<std::size_t>(width_) * height_, 0.0f);
         float amplitude = noise_.amplitude;
         std::int32_t layer = 0;
         ForEachLayer(noise_, [&](float frequency, std::int32_t first, std::int32_t runLength) {
+            if (Stopped()) {
+                return;
+            }
             AddLayer(frequency, amplitude, runLength, layer++);
             if (first + runLength < noise_.octaves) {
                 amplitude = NextAmplitude(amplitude);
             }
         });
-        WriteGrayLevels(image);
+        if (!Stopped()) {
+            WriteGrayLevels(image);
+        }
     }
+
+    bool Stopped() const noexcept { return control_ != nullptr && control_->stop.load(std::memory_order_relaxed); }
 
 private:
     // The column terms of the layer-th layer at frequency: kept ones as the
@@ -499,6 +507,12 @@ private:
         cached_[1].valid = false;
 
         for (std::int32_t row = 0; row < height_; ++row) {
+            if (control_ != nullptr) {
+                if (Stopped()) {
+                    return;
+                }
+                control_->done.fetch_add(static_cast<std::uint64_t>(width_), std::memory_order_relaxed);
+            }
             const double w0 = work_.rows.weight0[row];
             const double w1 = work_.rows.weight1[row];
             float* sums = work_.sums + static_cast<std::size_t>(row) * width_;
@@ -575,6 +589,9 @@ private:
         bool haveTwoBefore = false;
         std::int32_t untilCheck = SettledCheckInterval;
         while (count > 0) {
+            if (Stopped()) {
+                return;
+            }
             const float a = NextAmplitude(before);
             if (std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(before)) {
                 RepeatRow(sums, layer, a, a, count);
@@ -616,6 +633,9 @@ private:
         float previousResult = 0.0f;
         bool havePrevious = false;
         for (std::int32_t x = 0; x < width_; ++x) {
+            if (x % 64 == 0 && Stopped()) {
+                return;
+            }
             const float sum = sums[x];
             if (havePrevious && std::bit_cast<std::uint32_t>(sum) == std::bit_cast<std::uint32_t>(previousSum) &&
                 std::bit_cast<std::uint64_t>(layer[x]) == std::bit_cast<std::uint64_t>(previousLayer)) {
@@ -881,6 +901,7 @@ private:
     const ColumnTerms* columns_ = nullptr;  // of the layer being added
     CachedRow cached_[2];
     const float* sumTable_ = nullptr;  // smoothed values by index sum, from the lowest centre row
+    RenderControl* control_;
 };
 
 }  // namespace
@@ -893,16 +914,24 @@ std::uint64_t RenderWorkspaceBytes(std::int32_t width, std::int32_t height) noex
     return std::max(stride * static_cast<std::uint64_t>(height), RenderMinimumWorkspace);
 }
 
-void RenderMapFast(const OctaveNoise& noise, MapImage& image) {
+RenderStatus RenderMapFast(const OctaveNoise& noise, MapImage& image, RenderControl* control) {
     const std::int32_t width = image.Width();
     const std::int32_t height = image.Height();
     std::int32_t layers = 0;
     ForEachLayer(noise, [&layers](float, std::int32_t, std::int32_t) { ++layers; });
+    if (control != nullptr) {
+        control->total.store(static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) *
+                                 static_cast<std::uint64_t>(layers),
+                             std::memory_order_relaxed);
+    }
     Arena arena;
     Workspace work;
     if (!work.Allocate(arena, RenderWorkspaceBytes(width, height), width, height, layers)) {
         RenderMapPerPixel(noise, image);
-        return;
+        if (control != nullptr) {
+            control->done.store(control->total.load());
+        }
+        return RenderStatus::Complete;
     }
     // Band by band of columns, so that tiles below the first reuse its kept
     // column terms.
@@ -910,7 +939,12 @@ void RenderMapFast(const OctaveNoise& noise, MapImage& image) {
         const std::int32_t tileWidth = std::min(work.plan.width, width - x0);
         for (std::int32_t y0 = 0; y0 < height; y0 += work.plan.height) {
             const std::int32_t tileHeight = std::min(work.plan.height, height - y0);
-            TileRenderer(noise, work, x0, y0, tileWidth, tileHeight, y0 == 0).Render(image);
+            TileRenderer tile(noise, work, x0, y0, tileWidth, tileHeight, y0 == 0, control);
+            tile.Render(image);
+            if (tile.Stopped()) {
+                return RenderStatus::Stopped;
+            }
         }
     }
+    return RenderStatus::Complete;
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "image/render_control.h"
+
 class OctaveNoise;
 struct MapImage;
 
@@ -25,4 +27,5 @@ constexpr std::uint64_t RenderMinimumWorkspace = 64 * 1024;
 // pixel, each cell's blend directly from the tabulated values; octaves of
 // equal frequency share one layer. Falls back to RenderMapPerPixel when the
 // working memory cannot be had.
-void RenderMapFast(const OctaveNoise& noise, MapImage& image);
+// With a control, reports progress there and stops early once it says so.
+RenderStatus RenderMapFast(const OctaveNoise& noise, MapImage& image, RenderControl* control = nullptr);

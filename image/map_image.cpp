@@ -63,5 +63,9 @@ void RenderMapPerPixel(const OctaveNoise& noise, MapImage& image) {
 }
 
 void RenderMap(const OctaveNoise& noise, MapImage& image) {
-    RenderMapFast(noise, image);
+    (void)RenderMapFast(noise, image);
+}
+
+RenderStatus RenderMap(const OctaveNoise& noise, MapImage& image, RenderControl& control) {
+    return RenderMapFast(noise, image, &control);
 }

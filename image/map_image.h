@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "image/drawing_surface.h"
+#include "image/render_control.h"
 
 class OctaveNoise;
 
@@ -44,6 +45,11 @@ struct MapImage {
 // Fills every pixel of image with GrayLevel(noise.Sample(x, y)); (0, 0) is the
 // bottom-left pixel. Reads noise only.
 void RenderMap(const OctaveNoise& noise, MapImage& image);
+
+// The same render on control.threads threads, reporting its progress in
+// control and stopping early, within milliseconds, once control.stop is set.
+// Returns Stopped, with the image partly rendered, if it stopped early.
+[[nodiscard]] RenderStatus RenderMap(const OctaveNoise& noise, MapImage& image, RenderControl& control);
 
 // The same map by the plain definition: one Sample per pixel, columns outer,
 // rows inner. The reference that every faster renderer must match byte for byte.

@@ -43,7 +43,11 @@ std::vector<std::uint8_t> Render(const OctaveNoise& noise, int width, int height
     if (!image) {
         return {};
     }
-    (perPixel ? RenderMapPerPixel : RenderMap)(noise, *image);
+    if (perPixel) {
+        RenderMapPerPixel(noise, *image);
+    } else {
+        RenderMap(noise, *image);
+    }
     return {image->Pixels().begin(), image->Pixels().end()};
 }
 

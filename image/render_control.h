@@ -1,0 +1,27 @@
+// What a caller on another thread needs to watch a render and stop it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// Shared between a render and the thread that started it. The render only
+// reads threads and stop and only writes done and total; every field may be
+// read or set from any thread while the render runs.
+struct RenderControl {
+    // Threads that render; 0 means one per hardware thread. Bytes do not
+    // depend on it.
+    unsigned threads = 0;
+    // Set to true to stop the render early; it is checked every few
+    // milliseconds, whatever the parameters.
+    std::atomic<bool> stop{false};
+    // Progress in units of work of equal cost: done out of total. total is
+    // set before the first unit is done and does not change afterwards;
+    // done only grows, and equals total when the render completes.
+    std::atomic<std::uint64_t> done{0};
+    std::atomic<std::uint64_t> total{0};
+};
+
+enum class RenderStatus {
+    Complete,  // every pixel holds its gray level
+    Stopped,   // stop was set: the pixels are partly rendered and of no use
+};
