@@ -19,10 +19,10 @@
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(index) + 1u);
 }
 
-// The cubic blend weight 3s^2 - 2s^3 with the squares and cubes taken by the
-// library power function. cubeBase is s itself or s rounded to float; the two
-// differ only where the caller's definition says so.
-[[nodiscard]] double BlendWeight(double s, double cubeBase) noexcept;
+// The cubic blend weight 3 s^2 - 2 c^3, in double, with the square and the
+// cube each correctly rounded to double, on every processor. c is s itself or
+// s rounded to float; the two differ only where the caller's definition says so.
+[[nodiscard]] double BlendWeight(double s, float cubeBase) noexcept;
 
 // The lattice hash of the point whose index sum x + 57 y (wrapping at 32 bits)
 // is n, in (-1, 1]: the hash depends on that sum alone, so a renderer can

@@ -4,7 +4,10 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdint>
+#include <initializer_list>
 #include <limits>
+#include <random>
 
 namespace {
 
@@ -136,6 +139,90 @@ TEST(OctaveNoise, DegenerateParameters) {
         const float b = noise.Sample(37, 11);
         EXPECT_EQ(std::bit_cast<std::uint32_t>(a), std::bit_cast<std::uint32_t>(b)) << frequency;
     }
+}
+
+__extension__ typedef unsigned __int128 Uint128;
+
+// The double nearest to the exact product of factors, ties to even, worked
+// out on integer significands so that no floating-point unit is involved.
+// The factors' significands together must fit 127 bits.
+double NearestProduct(std::initializer_list<double> factors, bool& tie) {
+    Uint128 product = 1;
+    int exponent = 0;
+    bool negative = false;
+    for (const double factor : factors) {
+        if (factor == 0.0) {
+            return 0.0;
+        }
+        int e = 0;
+        auto significand = static_cast<std::uint64_t>(std::ldexp(std::frexp(std::fabs(factor), &e), 53));
+        exponent += e - 53;
+        while ((significand & 1) == 0) {
+            significand >>= 1;
+            ++exponent;
+        }
+        product *= significand;
+        negative ^= factor < 0.0;
+    }
+    int bits = 0;
+    for (Uint128 p = product; p != 0; p >>= 1) {
+        ++bits;
+    }
+    tie = false;
+    if (bits > 53) {
+        const int shift = bits - 53;
+        const Uint128 rest = product & ((static_cast<Uint128>(1) << shift) - 1);
+        const Uint128 half = static_cast<Uint128>(1) << (shift - 1);
+        product >>= shift;
+        exponent += shift;
+        tie = rest == half;
+        if (rest > half || (tie && (product & 1) != 0)) {
+            ++product;
+        }
+    }
+    const double magnitude = std::ldexp(static_cast<double>(static_cast<std::uint64_t>(product)), exponent);
+    return negative ? -magnitude : magnitude;
+}
+
+// Both weights that Blend takes, for fractions t over every binade of finite
+// floats and for ones that make exact ties: 2^-27 (the square of 1 - t lies
+// halfway between two doubles) and 0x1.96608p-1 (so does its cube).
+TEST(BlendWeight, SquaresAndCubesAreCorrectlyRounded) {
+    std::mt19937 random(20261208);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    int ties = 0;
+    const auto check = [&ties](double s, float c) {
+        bool squareTie = false;
+        bool cubeTie = false;
+        const double square = NearestProduct({s, s}, squareTie);
+        const double cube = NearestProduct({c, c, c}, cubeTie);
+        ties += squareTie + cubeTie;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(BlendWeight(s, c)),
+                  std::bit_cast<std::uint64_t>(3.0 * square - 2.0 * cube))
+            << "s " << std::hexfloat << s << ", c " << c;
+    };
+    for (int i = 0; i < 3000000; ++i) {
+        float t = 0.0f;
+        switch (i % 3) {
+            case 0: t = unit(random); break;
+            case 1: t = std::bit_cast<float>(static_cast<std::uint32_t>(random())); break;
+            default: t = std::ldexp(static_cast<float>(2 * (random() % 8388608) + 1), -27 - int(random() % 4)); break;
+        }
+        if (!std::isfinite(t)) {
+            continue;
+        }
+        const double u = 1.0 - static_cast<double>(t);
+        check(u, static_cast<float>(u));
+        check(t, t);
+        if (HasFailure()) {
+            return;
+        }
+    }
+    for (const float t : {0x1p-27f, -0x1p-27f, 0x1.96608p-1f, -0x1.96608p-1f, 0x1.96618p-1f}) {
+        check(1.0 - static_cast<double>(t), static_cast<float>(1.0 - static_cast<double>(t)));
+        check(t, t);
+    }
+    EXPECT_GT(ties, 1000);
 }
 
 }  // namespace
