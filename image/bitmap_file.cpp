@@ -16,8 +16,8 @@ namespace {
 constexpr std::uint32_t FileHeaderSize = 14;
 constexpr std::uint32_t InfoHeaderSize = 40;
 constexpr std::uint64_t LargestFileSize = 0xFFFFFFFFu;
-// Pixel rows are fetched and written in pieces of about this size, so a save
-// never needs a second copy of a large image.
+// Pixel rows are fetched and written in pieces of at most this size, so a
+// save never needs a second copy of a large image, nor of a wide row.
 constexpr std::size_t ChunkBytes = std::size_t{1} << 20;
 
 class ByteWriter {
@@ -128,19 +128,43 @@ bool WriteBitmapFile(const Bitmap& bitmap, const MemorySurface& surface, const B
 
     const std::size_t stride = layout->imageSize / static_cast<std::uint32_t>(description->height);
     const auto height = static_cast<std::uint32_t>(description->height);
+    // Whole rows go in one piece while they fit a chunk; a wider row is
+    // fetched a chunk at a time, so the buffer never exceeds ChunkBytes.
+    const bool wholeRows = stride <= ChunkBytes;
     const std::uint32_t rowsPerChunk =
-        static_cast<std::uint32_t>(std::clamp<std::size_t>(ChunkBytes / stride, 1, height));
+        wholeRows ? static_cast<std::uint32_t>(std::clamp<std::size_t>(ChunkBytes / stride, 1, height)) : 1;
+    const std::size_t chunkBytes = wholeRows ? stride * rowsPerChunk : ChunkBytes;
 
     std::unique_ptr<RgbQuad[]> colourTable(new (std::nothrow) RgbQuad[layout->colours]());
-    std::unique_ptr<std::uint8_t[]> rows(new (std::nothrow) std::uint8_t[stride * rowsPerChunk]);
-    if (!colourTable || !rows) {
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[chunkBytes]);
+    if (!colourTable || !buffer) {
         return false;
     }
     const std::span<RgbQuad> table(colourTable.get(), layout->colours);
-    const std::span<std::uint8_t> chunk(rows.get(), stride * rowsPerChunk);
+    const std::span<std::uint8_t> chunk(buffer.get(), chunkBytes);
+
+    // The next piece of pixel rows into chunk; its size in bytes, 0 on failure.
+    std::uint32_t row = 0;
+    std::size_t rowByte = 0;  // where in row a wide row goes on
+    const auto fetchNext = [&]() -> std::size_t {
+        if (wholeRows) {
+            const std::uint32_t rows =
+                FetchBitmapRows(surface, bitmap, row, std::min(rowsPerChunk, height - row), chunk, info, table);
+            row += rows;
+            return stride * rows;
+        }
+        const std::size_t bytes = FetchBitmapRowPart(surface, bitmap, row, rowByte,
+                                                     chunk.first(std::min(chunkBytes, stride - rowByte)), info, table);
+        rowByte += bytes;
+        if (rowByte == stride) {
+            rowByte = 0;
+            ++row;
+        }
+        return bytes;
+    };
 
     // The first fetch also fills the colour table, which precedes the rows.
-    std::uint32_t fetched = FetchBitmapRows(surface, bitmap, 0, rowsPerChunk, chunk, info, table);
+    std::size_t fetched = fetchNext();
     if (fetched == 0) {
         return false;
     }
@@ -178,16 +202,14 @@ bool WriteBitmapFile(const Bitmap& bitmap, const MemorySurface& surface, const B
         return false;
     }
 
-    std::uint32_t row = 0;
     while (true) {
-        if (!sink({rows.get(), stride * fetched})) {
+        if (!sink(chunk.first(fetched))) {
             return false;
         }
-        row += fetched;
         if (row == height) {
             return true;
         }
-        fetched = FetchBitmapRows(surface, bitmap, row, std::min(rowsPerChunk, height - row), chunk, info, table);
+        fetched = fetchNext();
         if (fetched == 0) {
             return false;
         }

@@ -272,50 +272,105 @@ TEST_F(SaveBitmapFileTest, ReadOnlyDirectoryFailsAndKeepsTheOldFile) {
 
 TEST(WriteBitmapFile, StopsWhenTheSinkRefuses) {
     auto surface = CreateCompatibleSurface();
-    std::optional<MapImage> image = CreateMapImage(*surface, 1000, 1000);  // three fetch chunks
-    ASSERT_TRUE(image);
-    for (std::size_t allowed : {0, 1, 2, 3, 4}) {
-        std::size_t calls = 0;
-        EXPECT_FALSE(WriteBitmapFile(*image->bitmap, *surface, [&](std::span<const std::uint8_t>) {
-            return calls++ < allowed;
-        }));
-        EXPECT_EQ(calls, allowed + 1);
+    // Two headers, then the rows: three chunks of whole rows, or two rows of
+    // 1.2 MB in two pieces each.
+    const struct {
+        int width, height;
+        std::size_t calls;
+    } cases[] = {{1000, 1000, 5}, {400000, 2, 6}};
+    for (const auto& c : cases) {
+        std::optional<MapImage> image = CreateMapImage(*surface, c.width, c.height);
+        ASSERT_TRUE(image);
+        for (std::size_t allowed = 0; allowed <= c.calls; ++allowed) {
+            SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << ", " << allowed << " calls allowed");
+            std::size_t calls = 0;
+            EXPECT_EQ(WriteBitmapFile(*image->bitmap, *surface, [&](std::span<const std::uint8_t>) {
+                return calls++ < allowed;
+            }), allowed == c.calls);
+            EXPECT_EQ(calls, std::min(allowed + 1, c.calls));
+        }
     }
 }
 
 // Palette and direct-colour bitmaps of every depth: headers, the colour
-// table that the fetch fills and the rows as they are in memory.
+// table that the fetch fills and the rows as they are in memory, for small
+// rows and for rows wider than one piece of the write (2.5 MiB each).
 TEST(WriteBitmapFile, EveryDepthWithItsColourTable) {
     auto surface = CreateCompatibleSurface();
-    for (int bits : {1, 4, 8, 16, 32}) {
-        SCOPED_TRACE(bits);
-        const std::vector<RgbQuad> colours{{0, 0, 0, 0}, {255, 128, 1, 0}, {3, 2, 1, 0}};
-        const std::span<const RgbQuad> table =
-            bits == 1 ? std::span(colours).first(2) : bits <= 8 ? std::span(colours) : std::span<const RgbQuad>();
-        auto bitmap = CreateDibSection([&] {
-            BitmapInfoHeader header;
-            header.width = 13;
-            header.height = 3;
-            header.bitCount = static_cast<std::uint16_t>(bits);
-            return header;
-        }(), table);
-        ASSERT_TRUE(bitmap);
-        for (std::size_t i = 0; i < bitmap->Pixels().size(); ++i) {
-            bitmap->Pixels()[i] = static_cast<std::uint8_t>(i * 37 + 1);
+    for (int bits : {1, 4, 8, 16, 24, 32}) {
+        for (const auto& [width, height] : {std::pair{13, 3}, std::pair{(5 << 22) / bits + 3, 2}}) {
+            SCOPED_TRACE(testing::Message() << bits << " bits, " << width << "x" << height);
+            const std::vector<RgbQuad> colours{{0, 0, 0, 0}, {255, 128, 1, 0}, {3, 2, 1, 0}};
+            const std::span<const RgbQuad> table = bits == 1  ? std::span(colours).first(2)
+                                                   : bits <= 8 ? std::span(colours)
+                                                               : std::span<const RgbQuad>();
+            auto bitmap = CreateDibSection([&] {
+                BitmapInfoHeader header;
+                header.width = width;
+                header.height = height;
+                header.bitCount = static_cast<std::uint16_t>(bits);
+                return header;
+            }(), table);
+            ASSERT_TRUE(bitmap);
+            for (std::size_t i = 0; i < bitmap->Pixels().size(); ++i) {
+                bitmap->Pixels()[i] = static_cast<std::uint8_t>(i * 37 + 1);
+            }
+            const Bytes file = Encode(*bitmap, *surface);
+            const std::uint32_t entries = bits < 24 ? 1u << bits : 0;
+            ExpectHeaders(file, width, height, bits, entries);
+            for (std::uint32_t i = 0; i < entries; ++i) {
+                const RgbQuad expected = i < table.size() ? table[i] : RgbQuad{};
+                ASSERT_EQ(file[54 + 4 * i], expected.blue) << i;
+                ASSERT_EQ(file[54 + 4 * i + 1], expected.green) << i;
+                ASSERT_EQ(file[54 + 4 * i + 2], expected.red) << i;
+                ASSERT_EQ(file[54 + 4 * i + 3], 0) << i;
+            }
+            const auto pixels = bitmap->Pixels();
+            EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), file.begin() + 54 + 4 * entries));
         }
-        const Bytes file = Encode(*bitmap, *surface);
-        const std::uint32_t entries = bits < 24 ? 1u << bits : 0;
-        ExpectHeaders(file, 13, 3, bits, entries);
-        for (std::uint32_t i = 0; i < entries; ++i) {
-            const RgbQuad expected = i < table.size() ? table[i] : RgbQuad{};
-            ASSERT_EQ(file[54 + 4 * i], expected.blue) << i;
-            ASSERT_EQ(file[54 + 4 * i + 1], expected.green) << i;
-            ASSERT_EQ(file[54 + 4 * i + 2], expected.red) << i;
-            ASSERT_EQ(file[54 + 4 * i + 3], 0) << i;
-        }
-        const auto pixels = bitmap->Pixels();
-        EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), file.begin() + 54 + 4 * entries));
     }
+}
+
+// The resident memory of this process, and its peak, in bytes.
+std::uint64_t StatusBytes(const std::string& key) {
+    std::ifstream status("/proc/self/status");
+    std::string name;
+    while (status >> name) {
+        if (name == key) {
+            std::uint64_t kilobytes = 0;
+            status >> kilobytes;
+            return kilobytes * 1024;
+        }
+        status.ignore(1 << 20, '\n');
+    }
+    return 0;
+}
+
+// A row of 900 MB is written in pieces: the write needs no copy of the row.
+// The untouched, zero-filled pixels themselves take no resident memory.
+TEST(WriteBitmapFile, WideRowNeedsNoSecondCopy) {
+    auto surface = CreateCompatibleSurface();
+    BitmapInfoHeader header;
+    header.width = 300000000;
+    header.height = 1;
+    header.bitCount = 24;
+    const std::shared_ptr<Bitmap> bitmap = CreateDibSection(header);
+    ASSERT_TRUE(bitmap);
+    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from now
+    const std::uint64_t before = StatusBytes("VmRSS:");
+    if (before == 0 || StatusBytes("VmHWM:") > before + (1 << 20)) {
+        GTEST_SKIP() << "cannot measure the peak memory here";
+    }
+    std::size_t largest = 0;
+    std::uint64_t total = 0;
+    EXPECT_TRUE(WriteBitmapFile(*bitmap, *surface, [&](std::span<const std::uint8_t> bytes) {
+        largest = std::max(largest, bytes.size());
+        total += bytes.size();
+        return true;
+    }));
+    EXPECT_EQ(total, 54u + 900000000u);
+    EXPECT_LE(largest, std::size_t{1} << 20);
+    EXPECT_LT(StatusBytes("VmHWM:") - before, std::uint64_t{16} << 20);
 }
 
 }  // namespace
