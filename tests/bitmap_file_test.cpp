@@ -232,6 +232,67 @@ TEST_F(SaveBitmapFileTest, DevicesAreNeverReplaced) {
     EXPECT_TRUE(S_ISCHR(device.st_mode));
 }
 
+// Each name saves; the map lands in the file the name leads to, and links
+// stay links.
+TEST_F(SaveBitmapFileTest, LinksAreWrittenThroughAndLongestNamesSave) {
+    const MapImage image = Map(5, 3);
+    const Bytes expected = Encode(*image.bitmap, *surface_);
+    const std::string longest(255, 'n');
+    fs::create_directory(dir_ / "real");
+    WriteText(dir_ / "real" / "old.bmp", "previous");
+    fs::create_symlink("real/old.bmp", dir_ / "link");  // relative, into another folder
+    fs::create_symlink(dir_ / "link", dir_ / "chain");   // absolute, to a link
+    fs::create_symlink("real/new.bmp", dir_ / "dangling");
+    const struct {
+        const char* what;
+        fs::path name, written;
+    } cases[] = {
+        {"255-byte name", dir_ / longest, dir_ / longest},
+        {"link", dir_ / "link", dir_ / "real" / "old.bmp"},
+        {"chain of links", dir_ / "chain", dir_ / "real" / "old.bmp"},
+        {"dangling link", dir_ / "dangling", dir_ / "real" / "new.bmp"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (fs::exists(c.written)) {
+            WriteText(c.written, "previous");
+        }
+        ASSERT_EQ(SaveBitmapFile(c.name.string(), image.bitmap.get(), surface_.get()), S_OK);
+        EXPECT_EQ(ReadFile(c.written), expected);
+    }
+    for (const char* link : {"link", "chain", "dangling"}) {
+        EXPECT_TRUE(fs::is_symlink(dir_ / link)) << link;
+    }
+    EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"chain", "dangling", "link", longest, "real"}));
+    EXPECT_EQ(Entries(dir_ / "real"), (std::vector<std::string>{"new.bmp", "old.bmp"}));
+}
+
+// A replaced file keeps its mode, and its owner and group where the process
+// may set them: root any, a user their own.
+TEST_F(SaveBitmapFileTest, ReplacingKeepsModeOwnerAndGroup) {
+    const bool root = ::geteuid() == 0;
+    const uid_t owner = root ? 12345 : ::geteuid();
+    const gid_t group = root ? 23456 : ::getegid();
+    const MapImage image = Map(5, 3);
+    const fs::path path = dir_ / "kept.bmp";
+    for (const mode_t mode : {0640, 0705, 0444}) {
+        SCOPED_TRACE(testing::Message() << std::oct << mode);
+        if (!root && (mode & S_IWUSR) == 0) {
+            continue;  // only root may replace a read-only file
+        }
+        WriteText(path, "previous");
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        ASSERT_EQ(::chown(path.c_str(), owner, group), 0);
+        ASSERT_EQ(SaveBitmapFile(path.string(), image.bitmap.get(), surface_.get()), S_OK);
+        struct stat saved {};
+        ASSERT_EQ(::stat(path.c_str(), &saved), 0);
+        EXPECT_EQ(saved.st_mode & 07777, mode);
+        EXPECT_EQ(saved.st_uid, owner);
+        EXPECT_EQ(saved.st_gid, group);
+        EXPECT_EQ(ReadFile(path).size(), 54u + image.Pixels().size());
+    }
+}
+
 TEST_F(SaveBitmapFileTest, FullDiskFailsAndKeepsTheOldFile) {
     const fs::path small = dir_ / "small";
     if (!Mount(small, "tmpfs", "tmpfs", 0, "size=64k")) {

@@ -8,7 +8,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include <cstring>
 #include <optional>
 
 #include "image/bitmap_file.h"
@@ -41,7 +40,7 @@ QString SaveFailureText(const std::string& fileName, int errorNumber) {
         return QStringLiteral("The map was not saved: no file name was given.");
     }
     return QStringLiteral("The map could not be saved to \u201c%1\u201d: %2.")
-        .arg(QString::fromStdString(fileName), QString::fromLocal8Bit(std::strerror(errorNumber)));
+        .arg(QString::fromStdString(fileName), QString::fromLocal8Bit(SaveFailureReason(errorNumber).c_str()));
 }
 
 }  // namespace

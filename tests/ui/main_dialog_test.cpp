@@ -451,8 +451,8 @@ void MainDialogTest::failedSaveWarns_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("reason");
     QTest::newRow("missing directory") << QStringLiteral("missing/map.bmp") << QStringLiteral("No such file or directory");
-    QTest::newRow("a directory") << QStringLiteral(".") << QStringLiteral("Is a directory");
-    QTest::newRow("a device") << QStringLiteral("/dev/null") << QStringLiteral("File exists");
+    QTest::newRow("a directory") << QStringLiteral(".") << QStringLiteral("is not a regular file");
+    QTest::newRow("a device") << QStringLiteral("/dev/null") << QStringLiteral("is not a regular file");
     QTest::newRow("empty") << QString() << QStringLiteral("no file name was given");
 }
 
