@@ -337,8 +337,9 @@ HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const Me
         errorNumber = failure;
         return E_FAIL;
     }
-    // The temporary, its rename and the checks all go through the target's
-    // folder, so that they meet the same folder even if a name is long.
+    // The checks, the temporary and the rename all go through one handle on
+    // the target's folder: each names a file in it by its short name alone,
+    // however long the folder's own name is.
     const std::string folderName = FolderOf(target);
     const FileDescriptor folder(
         ::open(folderName.empty() ? "." : folderName.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
