@@ -27,6 +27,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "image/drawing_surface.h"
@@ -63,17 +64,32 @@ using ByteSink = std::function<bool(std::span<const std::uint8_t>)>;
 [[nodiscard]] bool WriteBitmapFile(const Bitmap& bitmap, const MemorySurface& surface, const ByteSink& sink);
 
 // Saves bitmap to fileName, used unchanged (no extension added; a relative
-// name is taken from the current directory). The file is written whole to a
-// temporary beside it and then renamed over fileName, so a failed save leaves
-// no partial file and an existing file is replaced only by a complete one.
-// An existing fileName that is not a regular file (a directory, a device) is
-// never replaced. Returns S_OK, or E_FAIL with nothing written.
+// name is taken from the current directory). A symbolic link, or a chain of
+// them, is followed: the file it points to is written, in its own folder, and
+// a dangling link creates that file. The file is written whole to a
+// temporary in the same folder and then renamed over the name, so a failed
+// save leaves no partial file and an existing file is replaced only by a
+// complete one, which keeps its mode and, where the process may set them, its
+// owner and group. An existing file that the user may not write, or that is
+// not a regular file (a directory, a device, a FIFO), is never replaced nor
+// opened. Returns S_OK, or E_FAIL with nothing written.
 [[nodiscard]] HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface);
 
-// The same save, also telling why it failed: errorNumber becomes the errno
-// value of the failing step (EINVAL for an empty name, a name with a NUL or a
-// missing bitmap or surface; EISDIR for a name that is not a regular file;
-// EFBIG for a bitmap too large for the format; ENOMEM when memory runs out),
-// or 0 on S_OK.
+// The errorNumber of a save whose target exists but is not a regular file;
+// outside the range of errno values.
+constexpr int NotRegularFileError = 0x10000;
+
+// The same save, also telling why it failed: errorNumber becomes 0 on S_OK,
+// and otherwise EINVAL for an empty name, a name with a NUL or a missing
+// bitmap or surface; NotRegularFileError for a target that is not a regular
+// file; EFBIG for a bitmap too large for the format; ENOMEM when memory runs
+// out; else the errno value of the failing step, such as EACCES for a file
+// or folder the user may not write, ENAMETOOLONG for a name longer than the
+// file system takes, ELOOP for a loop of links, ENOSPC for a full disk.
 [[nodiscard]] HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface,
                                      int& errorNumber);
+
+// Why a save failed, to be shown after the file's name: "is not a regular
+// file" for NotRegularFileError, otherwise the system's text for the errno
+// value.
+[[nodiscard]] std::string SaveFailureReason(int errorNumber);

@@ -18,6 +18,24 @@ std::size_t PaletteSize(std::uint32_t bitsPerPixel) noexcept {
     return bitsPerPixel <= 8 ? std::size_t{1} << bitsPerPixel : 0;
 }
 
+// Whether bitmap can be delivered in the format that header asks for; fills
+// colourTable for palette formats.
+bool DeliverFormat(const Bitmap& bitmap, const BitmapInfoHeader& header, std::span<RgbQuad> colourTable) noexcept {
+    const BitmapInfoHeader& own = bitmap.Header();
+    if (header.width != own.width || header.bitCount != own.bitCount || header.compression != BI_RGB ||
+        header.planes != 1) {
+        return false;
+    }
+    const std::size_t palette = PaletteSize(own.bitCount);
+    if (palette != 0) {
+        if (colourTable.size() < palette) {
+            return false;
+        }
+        std::copy(bitmap.Colours().begin(), bitmap.Colours().end(), colourTable.begin());
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<std::uint64_t> RowStride(std::int64_t width, std::uint32_t bitsPerPixel) noexcept {
@@ -85,28 +103,29 @@ std::optional<BitmapDescription> DescribeBitmap(const Bitmap* bitmap) noexcept {
 std::uint32_t FetchBitmapRows(const MemorySurface& /*surface*/, const Bitmap& bitmap, std::uint32_t startRow,
                               std::uint32_t rowCount, std::span<std::uint8_t> rows,
                               const BitmapInfoHeader& header, std::span<RgbQuad> colourTable) noexcept {
-    const BitmapInfoHeader& own = bitmap.Header();
-    if (header.width != own.width || header.bitCount != own.bitCount || header.compression != BI_RGB ||
-        header.planes != 1) {
-        return 0;
-    }
-    const auto height = static_cast<std::uint32_t>(own.height);
+    const auto height = static_cast<std::uint32_t>(bitmap.Height());
     if (startRow >= height) {
         return 0;
     }
     const std::uint32_t delivered = std::min(rowCount, height - startRow);
     const std::size_t stride = bitmap.Stride();
-    if (rows.size() / stride < delivered) {
+    if (rows.size() / stride < delivered || !DeliverFormat(bitmap, header, colourTable)) {
         return 0;
     }
-    const std::size_t palette = PaletteSize(own.bitCount);
-    if (palette != 0) {
-        if (colourTable.size() < palette) {
-            return 0;
-        }
-        std::copy(bitmap.Colours().begin(), bitmap.Colours().end(), colourTable.begin());
-    }
     std::memcpy(rows.data(), bitmap.Row(static_cast<std::int32_t>(startRow)), stride * delivered);
+    return delivered;
+}
+
+std::size_t FetchBitmapRowPart(const MemorySurface& /*surface*/, const Bitmap& bitmap, std::uint32_t row,
+                               std::size_t firstByte, std::span<std::uint8_t> out, const BitmapInfoHeader& header,
+                               std::span<RgbQuad> colourTable) noexcept {
+    const std::size_t stride = bitmap.Stride();
+    if (row >= static_cast<std::uint32_t>(bitmap.Height()) || firstByte >= stride || out.empty() ||
+        !DeliverFormat(bitmap, header, colourTable)) {
+        return 0;
+    }
+    const std::size_t delivered = std::min(out.size(), stride - firstByte);
+    std::memcpy(out.data(), bitmap.Row(static_cast<std::int32_t>(row)) + firstByte, delivered);
     return delivered;
 }
 

@@ -1,5 +1,6 @@
 // A small drawing-surface layer: device-independent bitmaps, a memory surface
-// that holds one selected bitmap, the bitmap description and the row fetch.
+// that holds one selected bitmap, the bitmap description and the row fetch
+// (whole rows, or a part of one row).
 //
 // Pixel memory of a bitmap is laid out as on disk in a BMP file: rows
 // bottom-up (the first row in memory is the bottom row of the picture), each
@@ -119,6 +120,18 @@ private:
                                             std::uint32_t startRow, std::uint32_t rowCount,
                                             std::span<std::uint8_t> rows, const BitmapInfoHeader& header,
                                             std::span<RgbQuad> colourTable) noexcept;
+
+// Copies a part of one row, so that a row wider than any buffer can be
+// fetched piece by piece: up to out.size() bytes of row (row 0 is the bottom
+// row) from byte firstByte of that row on, its padding included, in the same
+// formats as FetchBitmapRows, and fills colourTable as it does. Bytes past the
+// end of the row are not delivered.
+// Returns the number of bytes delivered, 0 on failure (row or firstByte
+// outside the bitmap, an empty out, a format or table it cannot deliver).
+[[nodiscard]] std::size_t FetchBitmapRowPart(const MemorySurface& surface, const Bitmap& bitmap, std::uint32_t row,
+                                             std::size_t firstByte, std::span<std::uint8_t> out,
+                                             const BitmapInfoHeader& header,
+                                             std::span<RgbQuad> colourTable) noexcept;
 
 // A block of a picture: x to the right and y downward from its top-left corner.
 struct PixelRect {

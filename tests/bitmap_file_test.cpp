@@ -232,6 +232,67 @@ TEST_F(SaveBitmapFileTest, DevicesAreNeverReplaced) {
     EXPECT_TRUE(S_ISCHR(device.st_mode));
 }
 
+// Each name saves; the map lands in the file the name leads to, and links
+// stay links.
+TEST_F(SaveBitmapFileTest, LinksAreWrittenThroughAndLongestNamesSave) {
+    const MapImage image = Map(5, 3);
+    const Bytes expected = Encode(*image.bitmap, *surface_);
+    const std::string longest(255, 'n');
+    fs::create_directory(dir_ / "real");
+    WriteText(dir_ / "real" / "old.bmp", "previous");
+    fs::create_symlink("real/old.bmp", dir_ / "link");  // relative, into another folder
+    fs::create_symlink(dir_ / "link", dir_ / "chain");   // absolute, to a link
+    fs::create_symlink("real/new.bmp", dir_ / "dangling");
+    const struct {
+        const char* what;
+        fs::path name, written;
+    } cases[] = {
+        {"255-byte name", dir_ / longest, dir_ / longest},
+        {"link", dir_ / "link", dir_ / "real" / "old.bmp"},
+        {"chain of links", dir_ / "chain", dir_ / "real" / "old.bmp"},
+        {"dangling link", dir_ / "dangling", dir_ / "real" / "new.bmp"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (fs::exists(c.written)) {
+            WriteText(c.written, "previous");
+        }
+        ASSERT_EQ(SaveBitmapFile(c.name.string(), image.bitmap.get(), surface_.get()), S_OK);
+        EXPECT_EQ(ReadFile(c.written), expected);
+    }
+    for (const char* link : {"link", "chain", "dangling"}) {
+        EXPECT_TRUE(fs::is_symlink(dir_ / link)) << link;
+    }
+    EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"chain", "dangling", "link", longest, "real"}));
+    EXPECT_EQ(Entries(dir_ / "real"), (std::vector<std::string>{"new.bmp", "old.bmp"}));
+}
+
+// A replaced file keeps its mode, and its owner and group where the process
+// may set them: root any, a user their own.
+TEST_F(SaveBitmapFileTest, ReplacingKeepsModeOwnerAndGroup) {
+    const bool root = ::geteuid() == 0;
+    const uid_t owner = root ? 12345 : ::geteuid();
+    const gid_t group = root ? 23456 : ::getegid();
+    const MapImage image = Map(5, 3);
+    const fs::path path = dir_ / "kept.bmp";
+    for (const mode_t mode : {0640, 0705, 0444}) {
+        SCOPED_TRACE(testing::Message() << std::oct << mode);
+        if (!root && (mode & S_IWUSR) == 0) {
+            continue;  // only root may replace a read-only file
+        }
+        WriteText(path, "previous");
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        ASSERT_EQ(::chown(path.c_str(), owner, group), 0);
+        ASSERT_EQ(SaveBitmapFile(path.string(), image.bitmap.get(), surface_.get()), S_OK);
+        struct stat saved {};
+        ASSERT_EQ(::stat(path.c_str(), &saved), 0);
+        EXPECT_EQ(saved.st_mode & 07777, mode);
+        EXPECT_EQ(saved.st_uid, owner);
+        EXPECT_EQ(saved.st_gid, group);
+        EXPECT_EQ(ReadFile(path).size(), 54u + image.Pixels().size());
+    }
+}
+
 TEST_F(SaveBitmapFileTest, FullDiskFailsAndKeepsTheOldFile) {
     const fs::path small = dir_ / "small";
     if (!Mount(small, "tmpfs", "tmpfs", 0, "size=64k")) {
@@ -272,50 +333,105 @@ TEST_F(SaveBitmapFileTest, ReadOnlyDirectoryFailsAndKeepsTheOldFile) {
 
 TEST(WriteBitmapFile, StopsWhenTheSinkRefuses) {
     auto surface = CreateCompatibleSurface();
-    std::optional<MapImage> image = CreateMapImage(*surface, 1000, 1000);  // three fetch chunks
-    ASSERT_TRUE(image);
-    for (std::size_t allowed : {0, 1, 2, 3, 4}) {
-        std::size_t calls = 0;
-        EXPECT_FALSE(WriteBitmapFile(*image->bitmap, *surface, [&](std::span<const std::uint8_t>) {
-            return calls++ < allowed;
-        }));
-        EXPECT_EQ(calls, allowed + 1);
+    // Two headers, then the rows: three chunks of whole rows, or two rows of
+    // 1.2 MB in two pieces each.
+    const struct {
+        int width, height;
+        std::size_t calls;
+    } cases[] = {{1000, 1000, 5}, {400000, 2, 6}};
+    for (const auto& c : cases) {
+        std::optional<MapImage> image = CreateMapImage(*surface, c.width, c.height);
+        ASSERT_TRUE(image);
+        for (std::size_t allowed = 0; allowed <= c.calls; ++allowed) {
+            SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << ", " << allowed << " calls allowed");
+            std::size_t calls = 0;
+            EXPECT_EQ(WriteBitmapFile(*image->bitmap, *surface, [&](std::span<const std::uint8_t>) {
+                return calls++ < allowed;
+            }), allowed == c.calls);
+            EXPECT_EQ(calls, std::min(allowed + 1, c.calls));
+        }
     }
 }
 
 // Palette and direct-colour bitmaps of every depth: headers, the colour
-// table that the fetch fills and the rows as they are in memory.
+// table that the fetch fills and the rows as they are in memory, for small
+// rows and for rows wider than one piece of the write (2.5 MiB each).
 TEST(WriteBitmapFile, EveryDepthWithItsColourTable) {
     auto surface = CreateCompatibleSurface();
-    for (int bits : {1, 4, 8, 16, 32}) {
-        SCOPED_TRACE(bits);
-        const std::vector<RgbQuad> colours{{0, 0, 0, 0}, {255, 128, 1, 0}, {3, 2, 1, 0}};
-        const std::span<const RgbQuad> table =
-            bits == 1 ? std::span(colours).first(2) : bits <= 8 ? std::span(colours) : std::span<const RgbQuad>();
-        auto bitmap = CreateDibSection([&] {
-            BitmapInfoHeader header;
-            header.width = 13;
-            header.height = 3;
-            header.bitCount = static_cast<std::uint16_t>(bits);
-            return header;
-        }(), table);
-        ASSERT_TRUE(bitmap);
-        for (std::size_t i = 0; i < bitmap->Pixels().size(); ++i) {
-            bitmap->Pixels()[i] = static_cast<std::uint8_t>(i * 37 + 1);
+    for (int bits : {1, 4, 8, 16, 24, 32}) {
+        for (const auto& [width, height] : {std::pair{13, 3}, std::pair{(5 << 22) / bits + 3, 2}}) {
+            SCOPED_TRACE(testing::Message() << bits << " bits, " << width << "x" << height);
+            const std::vector<RgbQuad> colours{{0, 0, 0, 0}, {255, 128, 1, 0}, {3, 2, 1, 0}};
+            const std::span<const RgbQuad> table = bits == 1  ? std::span(colours).first(2)
+                                                   : bits <= 8 ? std::span(colours)
+                                                               : std::span<const RgbQuad>();
+            auto bitmap = CreateDibSection([&] {
+                BitmapInfoHeader header;
+                header.width = width;
+                header.height = height;
+                header.bitCount = static_cast<std::uint16_t>(bits);
+                return header;
+            }(), table);
+            ASSERT_TRUE(bitmap);
+            for (std::size_t i = 0; i < bitmap->Pixels().size(); ++i) {
+                bitmap->Pixels()[i] = static_cast<std::uint8_t>(i * 37 + 1);
+            }
+            const Bytes file = Encode(*bitmap, *surface);
+            const std::uint32_t entries = bits < 24 ? 1u << bits : 0;
+            ExpectHeaders(file, width, height, bits, entries);
+            for (std::uint32_t i = 0; i < entries; ++i) {
+                const RgbQuad expected = i < table.size() ? table[i] : RgbQuad{};
+                ASSERT_EQ(file[54 + 4 * i], expected.blue) << i;
+                ASSERT_EQ(file[54 + 4 * i + 1], expected.green) << i;
+                ASSERT_EQ(file[54 + 4 * i + 2], expected.red) << i;
+                ASSERT_EQ(file[54 + 4 * i + 3], 0) << i;
+            }
+            const auto pixels = bitmap->Pixels();
+            EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), file.begin() + 54 + 4 * entries));
         }
-        const Bytes file = Encode(*bitmap, *surface);
-        const std::uint32_t entries = bits < 24 ? 1u << bits : 0;
-        ExpectHeaders(file, 13, 3, bits, entries);
-        for (std::uint32_t i = 0; i < entries; ++i) {
-            const RgbQuad expected = i < table.size() ? table[i] : RgbQuad{};
-            ASSERT_EQ(file[54 + 4 * i], expected.blue) << i;
-            ASSERT_EQ(file[54 + 4 * i + 1], expected.green) << i;
-            ASSERT_EQ(file[54 + 4 * i + 2], expected.red) << i;
-            ASSERT_EQ(file[54 + 4 * i + 3], 0) << i;
-        }
-        const auto pixels = bitmap->Pixels();
-        EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), file.begin() + 54 + 4 * entries));
     }
+}
+
+// The resident memory of this process, and its peak, in bytes.
+std::uint64_t StatusBytes(const std::string& key) {
+    std::ifstream status("/proc/self/status");
+    std::string name;
+    while (status >> name) {
+        if (name == key) {
+            std::uint64_t kilobytes = 0;
+            status >> kilobytes;
+            return kilobytes * 1024;
+        }
+        status.ignore(1 << 20, '\n');
+    }
+    return 0;
+}
+
+// A row of 900 MB is written in pieces: the write needs no copy of the row.
+// The untouched, zero-filled pixels themselves take no resident memory.
+TEST(WriteBitmapFile, WideRowNeedsNoSecondCopy) {
+    auto surface = CreateCompatibleSurface();
+    BitmapInfoHeader header;
+    header.width = 300000000;
+    header.height = 1;
+    header.bitCount = 24;
+    const std::shared_ptr<Bitmap> bitmap = CreateDibSection(header);
+    ASSERT_TRUE(bitmap);
+    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from now
+    const std::uint64_t before = StatusBytes("VmRSS:");
+    if (before == 0 || StatusBytes("VmHWM:") > before + (1 << 20)) {
+        GTEST_SKIP() << "cannot measure the peak memory here";
+    }
+    std::size_t largest = 0;
+    std::uint64_t total = 0;
+    EXPECT_TRUE(WriteBitmapFile(*bitmap, *surface, [&](std::span<const std::uint8_t> bytes) {
+        largest = std::max(largest, bytes.size());
+        total += bytes.size();
+        return true;
+    }));
+    EXPECT_EQ(total, 54u + 900000000u);
+    EXPECT_LE(largest, std::size_t{1} << 20);
+    EXPECT_LT(StatusBytes("VmHWM:") - before, std::uint64_t{16} << 20);
 }
 
 }  // namespace

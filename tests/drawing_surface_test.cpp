@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <vector>
@@ -146,6 +147,30 @@ TEST(FetchBitmapRows, DirectColourLeavesTheTableAlone) {
     EXPECT_EQ(FetchBitmapRows(*surface, *bitmap, 0, 1, rows, bitmap->Header(), table), 1u);
     EXPECT_EQ(rows[0], 0x1F);
     EXPECT_EQ(table[0], (RgbQuad{7, 7, 7, 7}));
+}
+
+// Pieces of one row, bounded by out and by the row's end, padding included.
+TEST(FetchBitmapRowPart, DeliversAPieceOfOneRow) {
+    const std::array<RgbQuad, 2> colours{RgbQuad{10, 20, 30, 0}, RgbQuad{40, 50, 60, 0}};
+    const auto bitmap = CreateDibSection(Header(3, 2, 8), colours);  // stride 4: one byte of padding
+    auto surface = CreateCompatibleSurface();
+    bitmap->Row(1)[0] = 11;
+    bitmap->Row(1)[1] = 12;
+    bitmap->Row(1)[2] = 13;
+    const struct {
+        std::uint32_t row;
+        std::size_t firstByte, outSize;
+        std::vector<std::uint8_t> delivered;
+    } cases[] = {{1, 0, 4, {11, 12, 13, 0}}, {1, 1, 1, {12}}, {1, 2, 9, {13, 0}}, {1, 4, 1, {}}, {2, 0, 1, {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << c.row << " from " << c.firstByte << " into " << c.outSize);
+        std::vector<std::uint8_t> out(c.outSize, 0xEE);
+        std::vector<RgbQuad> table(256, RgbQuad{0xEE, 0xEE, 0xEE, 0xEE});
+        ASSERT_EQ(FetchBitmapRowPart(*surface, *bitmap, c.row, c.firstByte, out, bitmap->Header(), table),
+                  c.delivered.size());
+        EXPECT_TRUE(std::equal(c.delivered.begin(), c.delivered.end(), out.begin()));
+        EXPECT_EQ(table[1], c.delivered.empty() ? (RgbQuad{0xEE, 0xEE, 0xEE, 0xEE}) : colours[1]);
+    }
 }
 
 }  // namespace

@@ -1,12 +1,18 @@
 #include "image/bitmap_file.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "image/map_image.h"
@@ -53,6 +59,10 @@ TEST_F(SaveFailure, SuccessReportsNoErrorAndWritesTheSameBytesAsThePlainSave) {
 }
 
 TEST_F(SaveFailure, TellsWhyTheFileCouldNotBeWritten) {
+    ASSERT_EQ(::mkfifo((directory_ / "fifo").c_str(), 0666), 0);
+    fs::create_symlink("loop-b", directory_ / "loop-a");
+    fs::create_symlink("loop-a", directory_ / "loop-b");
+    fs::create_symlink(directory_, directory_ / "to-folder");
     const struct {
         const char* what;
         std::string name;
@@ -61,8 +71,12 @@ TEST_F(SaveFailure, TellsWhyTheFileCouldNotBeWritten) {
         {"empty name", "", EINVAL},
         {"name with a NUL", std::string("x\0y.bmp", 7), EINVAL},
         {"missing directory", (directory_ / "missing" / "a.bmp").string(), ENOENT},
-        {"directory", directory_.string(), EISDIR},
-        {"device", "/dev/null", EEXIST},
+        {"name of 256 bytes", (directory_ / std::string(256, 'n')).string(), ENAMETOOLONG},
+        {"loop of links", (directory_ / "loop-a").string(), ELOOP},
+        {"directory", directory_.string(), NotRegularFileError},
+        {"link to a directory", (directory_ / "to-folder").string(), NotRegularFileError},
+        {"device", "/dev/null", NotRegularFileError},
+        {"FIFO", (directory_ / "fifo").string(), NotRegularFileError},  // opening it would block
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -71,7 +85,51 @@ TEST_F(SaveFailure, TellsWhyTheFileCouldNotBeWritten) {
     int errorNumber = -1;
     EXPECT_EQ(SaveBitmapFile((directory_ / "a.bmp").string(), nullptr, surface_.get(), errorNumber), E_FAIL);
     EXPECT_EQ(errorNumber, EINVAL);
-    EXPECT_TRUE(fs::is_empty(directory_));
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory_), fs::directory_iterator()), 4);  // no temporary
+    EXPECT_TRUE(fs::is_fifo(directory_ / "fifo"));
+    EXPECT_EQ(SaveFailureReason(NotRegularFileError), "is not a regular file");
+    EXPECT_EQ(SaveFailureReason(ENOENT), "No such file or directory");
+}
+
+// A file the user may not write is refused even where its folder would let
+// it be replaced. Root may write any file, so the save runs as nobody there.
+TEST_F(SaveFailure, ReadOnlyFileIsRefusedAndKept) {
+    fs::permissions(directory_, fs::perms::all);
+    const fs::path path = directory_ / "kept.bmp";
+    std::ofstream(path) << "previous";
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    int errorNumber = -1;
+    if (::geteuid() != 0) {
+        errorNumber = Save(path.string());
+    } else {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (nobody == nullptr) {
+            GTEST_SKIP() << "there is no user nobody here";
+        }
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            int status = 255;  // could not become nobody
+            if (::setgroups(0, nullptr) == 0 && ::setgid(nobody->pw_gid) == 0 && ::setuid(nobody->pw_uid) == 0) {
+                int saveError = 0;
+                static_cast<void>(SaveBitmapFile(path.string(), image_.bitmap.get(), surface_.get(), saveError));
+                status = std::min(saveError, 254);
+            }
+            ::_exit(status);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 255) {
+            GTEST_SKIP() << "cannot run as nobody here";
+        }
+        errorNumber = WEXITSTATUS(status);
+    }
+    EXPECT_EQ(errorNumber, EACCES);
+    const std::vector<char> kept = ReadAll(path);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "previous");
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory_), fs::directory_iterator()), 1);
 }
 
 }  // namespace

@@ -3,12 +3,12 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
-#include <cstring>
 #include <optional>
 
 #include "image/bitmap_file.h"
@@ -36,12 +36,27 @@ QString SizeText(std::int32_t width, std::int32_t height) {
     return QStringLiteral("%1 \u00d7 %2").arg(width).arg(height);
 }
 
+// A refusal of Generate, saying that the previous map stays where there is one.
+QString MapRefusalText(const QString& reason, bool previousMap) {
+    return previousMap ? reason + QStringLiteral(" The previous map is kept.") : reason;
+}
+
+// A file name as a message shows it. A message box wraps its text at spaces
+// within about 500 pixels, but a long name has none to wrap at and would run
+// past the box's edge; so a name wider than 360 pixels (what is left beside
+// the icon) is cut in the middle, and both its folder and its end still show.
+QString ShownFileName(const std::string& fileName) {
+    constexpr int LongestNameWidth = 360;
+    return QFontMetrics(QApplication::font("QMessageBox"))
+        .elidedText(QString::fromStdString(fileName), Qt::ElideMiddle, LongestNameWidth);
+}
+
 QString SaveFailureText(const std::string& fileName, int errorNumber) {
     if (fileName.empty()) {
         return QStringLiteral("The map was not saved: no file name was given.");
     }
     return QStringLiteral("The map could not be saved to \u201c%1\u201d: %2.")
-        .arg(QString::fromStdString(fileName), QString::fromLocal8Bit(std::strerror(errorNumber)));
+        .arg(ShownFileName(fileName), QString::fromLocal8Bit(SaveFailureReason(errorNumber).c_str()));
 }
 
 }  // namespace
@@ -104,13 +119,14 @@ QString MainDialog::MakeMap() {
     const std::int32_t width = TextToInteger(GetFieldText(IDC_WIDTH));
     const std::int32_t height = TextToInteger(GetFieldText(IDC_HEIGHT));
     if (width < 1 || height < 1) {
-        return QStringLiteral("A map of %1 pixels has no pixel: width and height must be at least 1. "
-                              "The previous map is kept.")
-            .arg(SizeText(width, height));
+        return MapRefusalText(
+            QStringLiteral("A map of %1 pixels has no pixel: width and height must be at least 1.")
+                .arg(SizeText(width, height)),
+            state_.imageReady != 0);
     }
-    const QString tooLarge =
-        QStringLiteral("The map is too large: %1 pixels cannot be created. The previous map is kept.")
-            .arg(SizeText(width, height));
+    const QString tooLarge = MapRefusalText(
+        QStringLiteral("The map is too large: %1 pixels cannot be created.").arg(SizeText(width, height)),
+        state_.imageReady != 0);
     if (!MapImageSizeAllowed(width, height)) {
         return tooLarge;
     }

@@ -450,15 +450,20 @@ void MainDialogTest::saveWritesWhatTheCoreWrites() {
 void MainDialogTest::failedSaveWarns_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("missing directory") << QStringLiteral("missing/map.bmp") << QStringLiteral("No such file or directory");
-    QTest::newRow("a directory") << QStringLiteral(".") << QStringLiteral("Is a directory");
-    QTest::newRow("a device") << QStringLiteral("/dev/null") << QStringLiteral("File exists");
-    QTest::newRow("empty") << QString() << QStringLiteral("no file name was given");
+    QTest::addColumn<bool>("elided");
+    const QString noSuchFile = QStringLiteral("No such file or directory");
+    QTest::newRow("missing directory") << QStringLiteral("missing/map.bmp") << noSuchFile << false;
+    QTest::newRow("a directory") << QStringLiteral(".") << QStringLiteral("is not a regular file") << false;
+    QTest::newRow("a device") << QStringLiteral("/dev/null") << QStringLiteral("is not a regular file") << false;
+    QTest::newRow("empty") << QString() << QStringLiteral("no file name was given") << false;
+    QTest::newRow("long name") << QStringLiteral("missing-%1/end-of-name.bmp").arg(QString(200, QLatin1Char('x')))
+                               << noSuchFile << true;
 }
 
 void MainDialogTest::failedSaveWarns() {
     QFETCH(QString, name);
     QFETCH(QString, reason);
+    QFETCH(bool, elided);
     SetSize(9, 7);
     Click("IDC_GENERATE");
     const QString path = name.startsWith(QLatin1Char('/')) || name.isEmpty() ? name : directory_->filePath(name);
@@ -471,7 +476,10 @@ void MainDialogTest::failedSaveWarns() {
     QCOMPARE(box.caption, QStringLiteral("Warning!"));
     QCOMPARE(box.icon, QMessageBox::Warning);
     QVERIFY2(box.text.contains(reason), qPrintable(box.text));
-    QVERIFY2(box.text.contains(path), qPrintable(box.text));
+    // A long name is cut in the middle: the start of its folder and its end show.
+    QVERIFY2(box.text.contains(path) != elided, qPrintable(box.text));
+    QVERIFY2(box.text.contains(path.left(8)) && box.text.contains(path.right(15)), qPrintable(box.text));
+    QCOMPARE(box.text.contains(QChar(0x2026)), elided);
     QVERIFY(QDir(directory_->path()).isEmpty());
 }
 
@@ -479,18 +487,36 @@ void MainDialogTest::sizeThatMakesNoMapKeepsThePreviousOne_data() {
     QTest::addColumn<QString>("width");
     QTest::addColumn<QString>("height");
     QTest::addColumn<QString>("says");
-    QTest::newRow("too large") << QStringLiteral("100000") << QStringLiteral("100000") << QStringLiteral("too large");
-    QTest::newRow("too large for the file format") << QStringLiteral("2147483647") << QStringLiteral("1")
-                                                   << QStringLiteral("too large");
-    QTest::newRow("zero width") << QStringLiteral("0") << QStringLiteral("30") << QStringLiteral("at least 1");
-    QTest::newRow("negative height") << QStringLiteral("30") << QStringLiteral("-5") << QStringLiteral("at least 1");
-    QTest::newRow("no number") << QStringLiteral("wide") << QStringLiteral("30") << QStringLiteral("at least 1");
+    QTest::addColumn<bool>("mapBefore");
+    const QString tooLarge = QStringLiteral("too large");
+    const QString atLeastOne = QStringLiteral("at least 1");
+    QTest::newRow("too large") << QStringLiteral("100000") << QStringLiteral("100000") << tooLarge << true;
+    QTest::newRow("too large for the file format") << QStringLiteral("2147483647") << QStringLiteral("1") << tooLarge
+                                                   << true;
+    QTest::newRow("zero width") << QStringLiteral("0") << QStringLiteral("30") << atLeastOne << true;
+    QTest::newRow("negative height") << QStringLiteral("30") << QStringLiteral("-5") << atLeastOne << true;
+    QTest::newRow("no number") << QStringLiteral("wide") << QStringLiteral("30") << atLeastOne << true;
+    QTest::newRow("too large, no map yet") << QStringLiteral("100000") << QStringLiteral("100000") << tooLarge << false;
+    QTest::newRow("zero width, no map yet") << QStringLiteral("0") << QStringLiteral("30") << atLeastOne << false;
 }
 
 void MainDialogTest::sizeThatMakesNoMapKeepsThePreviousOne() {
     QFETCH(QString, width);
     QFETCH(QString, height);
     QFETCH(QString, says);
+    QFETCH(bool, mapBefore);
+    const QString keptSentence = QStringLiteral("The previous map is kept.");
+    if (!mapBefore) {
+        Type("IDC_WIDTH", width);
+        Type("IDC_HEIGHT", height);
+        MessageBoxWatcher watcher;
+        Click("IDC_GENERATE");
+        QCOMPARE(watcher.Seen().size(), 1);
+        const QString text = watcher.Seen().front().text;
+        QVERIFY2(text.contains(says) && !text.contains(keptSentence), qPrintable(text));
+        QCOMPARE(state_->imageReady, 0);
+        return;
+    }
     SetSize(40, 30);
     Click("IDC_GENERATE");
     PictureDialog* picture = state_->pictureWindow;
@@ -508,6 +534,7 @@ void MainDialogTest::sizeThatMakesNoMapKeepsThePreviousOne() {
     QCOMPARE(watcher.Seen().front().caption, QStringLiteral("Warning!"));
     QCOMPARE(watcher.Seen().front().icon, QMessageBox::Warning);
     QVERIFY2(watcher.Seen().front().text.contains(says), qPrintable(watcher.Seen().front().text));
+    QVERIFY2(watcher.Seen().front().text.contains(keptSentence), qPrintable(watcher.Seen().front().text));
 
     QCOMPARE(state_->width, 40);
     QCOMPARE(state_->height, 30);
