@@ -74,7 +74,9 @@ private:
     friend std::shared_ptr<Bitmap> CreateDibSection(const BitmapInfoHeader&, std::span<const RgbQuad>);
     Bitmap() = default;
 
+    // Frees pixel memory from the C heap (mappedBytes 0) or from AllocatePages.
     struct FreeMemory {
+        std::size_t mappedBytes;  // value-initialized to 0 with the pointer
         void operator()(std::uint8_t* memory) const noexcept;
     };
 

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "image/fast_render.h"
 #include "noise/octave_noise.h"
 
 namespace {
@@ -60,12 +59,4 @@ void RenderMapPerPixel(const OctaveNoise& noise, MapImage& image) {
                     GrayLevel(sample));
         }
     }
-}
-
-void RenderMap(const OctaveNoise& noise, MapImage& image) {
-    (void)RenderMapFast(noise, image);
-}
-
-RenderStatus RenderMap(const OctaveNoise& noise, MapImage& image, RenderControl& control) {
-    return RenderMapFast(noise, image, &control);
 }

@@ -43,7 +43,9 @@ struct MapImage {
                                                      std::int32_t height);
 
 // Fills every pixel of image with GrayLevel(noise.Sample(x, y)); (0, 0) is the
-// bottom-left pixel. Reads noise only.
+// bottom-left pixel. Reads noise only. Shares the map out to every hardware
+// thread unless it is too small to be worth it; each thread takes working
+// memory of a few MiB, whatever the map's size.
 void RenderMap(const OctaveNoise& noise, MapImage& image);
 
 // The same render on control.threads threads, reporting its progress in

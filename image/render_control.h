@@ -8,7 +8,9 @@
 // reads threads and stop and only writes done and total; every field may be
 // read or set from any thread while the render runs.
 struct RenderControl {
-    // Threads that render; 0 means one per hardware thread. Bytes do not
+    // Threads that render. 0 means one per hardware thread, or one for a map
+    // too small to be worth sharing out; tests and benchmarks may set a
+    // count, which is used as far as the map has rows for it. Bytes do not
     // depend on it.
     unsigned threads = 0;
     // Set to true to stop the render early; it is checked every few

@@ -2,6 +2,8 @@
 // over repeating contributions, against the per-pixel definition.
 #include "image/map_image.h"
 
+#include "image/layer_kernels.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -51,10 +53,17 @@ std::vector<std::uint8_t> Render(const OctaveNoise& noise, int width, int height
     return {image->Pixels().begin(), image->Pixels().end()};
 }
 
+// The per-pixel definition against the renderer with every instruction set's
+// kernels.
 void ExpectSameAsPerPixel(const Case& c, int width, int height) {
     SCOPED_TRACE(testing::Message() << c.name << ", " << c.octaves << " octaves, " << width << "x" << height);
     const OctaveNoise noise = NoiseOf(c);
-    EXPECT_EQ(Render(noise, width, height, true), Render(noise, width, height, false));
+    const std::vector<std::uint8_t> expected = Render(noise, width, height, true);
+    for (const KernelLevel level : SupportedKernelLevels()) {
+        UseKernelLevel(level);
+        EXPECT_EQ(expected, Render(noise, width, height, false)) << Kernels().name;
+    }
+    UseKernelLevel(SupportedKernelLevels().back());
 }
 
 // Around the transitions, at counts the definition affords on 4 x 3 maps.

@@ -1,6 +1,8 @@
-// The exact fast-forward of the octave sum against the sum taken one octave
-// at a time.
+// The exact fast-forward of the octave sum, one pixel at a time and in vector
+// lanes, against the sum taken one octave at a time.
 #include "noise/octave_sum.h"
+
+#include "image/layer_kernels.h"
 
 #include <gtest/gtest.h>
 
@@ -28,10 +30,22 @@ void ExpectSameBits(float expected, float actual) {
     }
 }
 
+// RepeatContributions, and the renderer's jumps in vector lanes for every
+// instruction set, against the sum taken one octave at a time.
 void ExpectMatches(float sum, double first, double second, std::int64_t count) {
     SCOPED_TRACE(testing::Message() << std::hexfloat << "sum " << sum << " first " << first << " second " << second
                                     << std::defaultfloat << " count " << count);
-    ExpectSameBits(StepByStep(sum, first, second, count), RepeatContributions(sum, first, second, count));
+    const float expected = StepByStep(sum, first, second, count);
+    ExpectSameBits(expected, RepeatContributions(sum, first, second, count));
+    for (const KernelLevel level : SupportedKernelLevels()) {
+        UseKernelLevel(level);
+        float lanes = sum;
+        const double layer = 1.0;
+        Kernels().repeatRun(&lanes, &layer, first, second, count, 1);
+        SCOPED_TRACE(Kernels().name);
+        ExpectSameBits(expected, lanes);
+    }
+    UseKernelLevel(SupportedKernelLevels().back());
 }
 
 TEST(RepeatContributions, ConstantContributionsOfEveryScale) {

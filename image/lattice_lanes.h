@@ -1,0 +1,119 @@
+// Lattice hashes and smoothed values in vector lanes, bit for bit what
+// LatticeHashOfSum and SmoothLatticeValues give, without a conversion between
+// float and double lanes.
+//
+// Included only by the kernel files, each of which defines VELMORA_LANES (the
+// lanes of one vector for its instruction set) before including this.
+//
+// Why single-precision arithmetic is exact here. A lattice value is
+// 1 - m 2^-30 for a whole m, so in units of 2^-30 every lattice value is a
+// whole number below 2^31 in magnitude, and so are the partial sums of the
+// smoothing, which stay below 2^34. Scaling by a power of two commutes with
+// rounding to float, and no value here comes near the float limits, so the
+// smoothing can run on those whole numbers and be scaled back at the end.
+// The definition adds in double and rounds to float; each such step is done
+// here as an error-free sum of floats whose error terms are small whole
+// numbers, exact in float, followed by one rounding addition: the same
+// correctly rounded result. Values are kept negated (m - 2^30 instead of
+// 2^30 - m) so that the first addition of each chain fits 32-bit integers.
+#pragma once
+
+#include <cstdint>
+
+#ifndef VELMORA_LANES
+#error "define VELMORA_LANES before including image/lattice_lanes.h"
+#endif
+
+namespace lanes {
+
+constexpr int Lanes = VELMORA_LANES;
+
+using U32 = std::uint32_t __attribute__((vector_size(4 * Lanes)));
+using I32 = std::int32_t __attribute__((vector_size(4 * Lanes)));
+using F32 = float __attribute__((vector_size(4 * Lanes)));
+using F64 = double __attribute__((vector_size(8 * Lanes)));
+using I64 = std::int64_t __attribute__((vector_size(8 * Lanes)));
+using U64 = std::uint64_t __attribute__((vector_size(8 * Lanes)));
+
+#define VELMORA_LANE_INLINE inline __attribute__((always_inline))
+
+VELMORA_LANE_INLINE F64 Widen(F32 v) { return __builtin_convertvector(v, F64); }
+VELMORA_LANE_INLINE F32 Narrow(F64 v) { return __builtin_convertvector(v, F32); }
+
+template <typename Vector, typename Element>
+VELMORA_LANE_INLINE Vector Load(const Element* from) {
+    Vector v;
+    __builtin_memcpy(&v, from, sizeof v);
+    return v;
+}
+
+template <typename Vector, typename Element>
+VELMORA_LANE_INLINE void Store(Element* to, Vector v) {
+    __builtin_memcpy(to, &v, sizeof v);
+}
+
+// A lattice value in units of 2^-30, negated: n = m - 2^30, a whole number in
+// [-2^30, 2^30). rounded is n rounded to float; rest = n - rounded, exact.
+struct Lattice {
+    I32 n;
+    F32 rounded;
+    F32 rest;
+};
+
+// The lattice values of the index sums n (wrapping at 32 bits).
+VELMORA_LANE_INLINE Lattice LatticeOfSums(U32 n) {
+    n ^= n << 13;
+    const U32 m = (n * (n * n * 15731u + 789221u) - 771171059u) & 0x7FFFFFFFu;
+    Lattice value;
+    value.n = reinterpret_cast<I32>(m - 0x40000000u);
+    value.rounded = __builtin_convertvector(value.n, F32);
+    value.rest = __builtin_convertvector(value.n - __builtin_convertvector(value.rounded, I32), F32);
+    return value;
+}
+
+// float(a + b) for a float a holding a whole number below 2^32 in magnitude:
+// the sum of a and b.rounded with its exact error (Knuth's two-sum), plus
+// b.rest, rounded once.
+VELMORA_LANE_INLINE F32 AddRounded(F32 a, const Lattice& b) {
+    const F32 sum = a + b.rounded;
+    const F32 bPart = sum - a;
+    const F32 error = (a - (sum - bPart)) + (b.rounded - bPart);
+    return sum + (error + b.rest);
+}
+
+// One running sum of SmoothLatticeValues (corners, or sides) before its
+// final scaling: float(float(float(first) + second) + third) + fourth,
+// rounded. The first addition is exact in 32-bit integers.
+VELMORA_LANE_INLINE F32 RunningSum(const Lattice& first, const Lattice& second, const Lattice& third,
+                                   const Lattice& fourth) {
+    F32 sum = __builtin_convertvector(__builtin_convertvector(first.rounded, I32) + second.n, F32);
+    sum = AddRounded(sum, third);
+    return AddRounded(sum, fourth);
+}
+
+VELMORA_LANE_INLINE void TwoSum(F32 a, F32 b, F32& sum, F32& error) {
+    sum = a + b;
+    const F32 bPart = sum - a;
+    error = (a - (sum - bPart)) + (b - bPart);
+}
+
+// SmoothLatticeValues of the nine lattice values, named as there. centre +
+// sides + corners is, in units of 2^-34, 4 cc + 2 sides + corners: summed
+// with the exact errors of each addition and rounded once.
+VELMORA_LANE_INLINE F32 Smoothed(const Lattice& pp, const Lattice& mp, const Lattice& pm, const Lattice& mm,
+                                 const Lattice& pc, const Lattice& mc, const Lattice& cp, const Lattice& cm,
+                                 const Lattice& cc) {
+    const F32 corners = RunningSum(pp, mp, pm, mm);
+    const F32 sides = RunningSum(pc, mc, cp, cm);
+    F32 partial;
+    F32 error1;
+    F32 total;
+    F32 error2;
+    TwoSum(cc.rounded * 4.0f, sides * 2.0f, partial, error1);
+    TwoSum(partial, corners, total, error2);
+    total = total + ((error1 + error2) + cc.rest * 4.0f);
+    // Back from negated units of 2^-34; 0 - x keeps a zero positive.
+    return (0.0f - total) * 0x1p-34f;
+}
+
+}  // namespace lanes

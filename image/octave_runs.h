@@ -1,0 +1,18 @@
+// Adding runs of octaves of one layer to a row of running sums: octave by
+// octave for short runs, and for long ones with the settled-sum stop and the
+// exact jumps over repeating contributions.
+#pragma once
+
+#include <cstdint>
+
+#include "image/render_control.h"
+
+class OctaveNoise;
+
+// Adds count octaves of the layer row layer (width values) to the row of sums,
+// exactly as count single octaves do; amplitude is that of the octave before
+// the first of them, and the run's amplitudes follow from it as noise says.
+// Checks control (may be null) every few milliseconds and returns false,
+// leaving the sums partly updated, once it asks to stop.
+[[nodiscard]] bool AddOctaveRun(const OctaveNoise& noise, float* sums, const double* layer, std::int32_t width,
+                                float amplitude, std::int64_t count, const RenderControl* control);

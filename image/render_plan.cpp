@@ -1,0 +1,102 @@
+#include "image/render_plan.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace {
+
+// The map is rendered in tiles of at most this many columns by as many rows
+// as the working memory allows. Every pixel of a tile holds its running sum.
+constexpr std::int32_t MaxTileWidth = 4096;
+
+// A tile this short spends too much on per-column work per pixel; narrower
+// tiles are preferred until tiles reach it (or the map's height).
+constexpr std::int32_t PreferredTileHeight = 16;
+
+// Tiles hold at most this many running sums (512 KiB), unless that is
+// shorter than PreferredTileHeight: every octave reads and writes them all, so
+// they should stay in the processor's cache rather than stream from memory.
+constexpr std::uint64_t CachedTilePixels = 128 * 1024;
+
+// Below this many pixel-layers a map is rendered on one thread: waking more
+// would cost about as much as they save.
+constexpr std::uint64_t ParallelPixelLayers = 96 * 1024;
+
+// Tiles are made shorter, down to this, so that every thread gets one.
+constexpr std::int32_t MinSharedTileHeight = 4;
+
+// Work units per thread, so that threads that finish early find more work.
+constexpr std::int64_t UnitsPerThread = 4;
+
+}  // namespace
+
+TilePlan PlanTiles(std::int32_t width, std::int32_t height, std::uint64_t budget, std::int32_t layers) {
+    // A quarter of what the per-column arrays leave may go to the tile's
+    // running sums, and tiles are kept short enough for their sums to stay in
+    // cache; half of the rest may keep column terms, the remainder is table.
+    TilePlan plan;
+    std::int32_t tileWidth = std::min(width, MaxTileWidth);
+    for (;;) {
+        const std::uint64_t fixed =
+            BytesPerColumn * tileWidth + ArrayCount * ArrayAlignment + SpanSlack * sizeof(float);
+        const std::uint64_t variable = fixed < budget ? budget - fixed : 0;
+        const std::uint64_t perRow = BytesPerPixel * tileWidth + BytesPerRow;
+        const std::uint64_t cachedRows =
+            std::max<std::uint64_t>(PreferredTileHeight, CachedTilePixels / static_cast<std::uint64_t>(tileWidth));
+        const std::uint64_t rows = std::min((variable - variable / 4) / perRow, cachedRows);
+        const std::int32_t tileHeight = static_cast<std::int32_t>(std::min<std::uint64_t>(height, rows));
+        if (tileHeight >= std::min(height, PreferredTileHeight) || tileWidth == 1) {
+            plan.width = tileWidth;
+            plan.height = std::max(tileHeight, 1);
+            const std::uint64_t rest = variable - perRow * plan.height;
+            const std::uint64_t perLayer =
+                BytesPerLayerColumn * tileWidth + BytesPerLayer + (ArraysPerLayer + 1) * ArrayAlignment;
+            // Keeping column terms pays only when a column band has more than one tile.
+            const std::uint64_t keep = plan.height < height ? std::uint64_t(std::max(layers, 0)) : 0;
+            plan.keptLayers = static_cast<std::int32_t>(std::min(keep, rest / 2 / perLayer));
+            plan.tableEntries = (rest - perLayer * plan.keptLayers) / sizeof(double);
+            return plan;
+        }
+        tileWidth = (tileWidth + 1) / 2;
+    }
+}
+
+PixelBlock RenderPlan::Unit(std::int64_t index, std::int32_t width, std::int32_t height) const noexcept {
+    const auto band = static_cast<std::int32_t>(index / chunks);
+    const auto chunk = static_cast<std::int32_t>(index % chunks);
+    // Chunks share the band's tiles as evenly as whole tiles allow.
+    const std::int64_t firstTile = std::int64_t{chunk} * tilesDown / chunks;
+    const std::int64_t endTile = std::int64_t{chunk + 1} * tilesDown / chunks;
+    PixelBlock block;
+    block.x0 = band * tiles.width;
+    block.width = std::min(tiles.width, width - block.x0);
+    block.y0 = static_cast<std::int32_t>(firstTile * tiles.height);
+    block.height = static_cast<std::int32_t>(std::min<std::int64_t>(endTile * tiles.height, height) - block.y0);
+    return block;
+}
+
+RenderPlan PlanRender(std::int32_t width, std::int32_t height, std::int32_t layers, unsigned threads) {
+    RenderPlan plan;
+    plan.tiles = PlanTiles(width, height, WorkspaceBytes, layers);
+    const std::uint64_t work = std::uint64_t(width) * std::uint64_t(height) * std::uint64_t(std::max(layers, 1));
+    if (threads == 0) {
+        threads = std::max(1u, std::thread::hardware_concurrency());
+        if (work < ParallelPixelLayers) {
+            threads = 1;
+        }
+    }
+    if (threads > 1) {
+        // Tiles short enough for every thread to get one, down to a few rows.
+        const std::int32_t share = static_cast<std::int32_t>((std::int64_t{height} + threads - 1) / threads);
+        plan.tiles.height = std::min(plan.tiles.height, std::max(share, MinSharedTileHeight));
+    }
+    plan.bands = (width - 1) / plan.tiles.width + 1;
+    plan.tilesDown = (height - 1) / plan.tiles.height + 1;
+    // One unit per band for one thread, so that every tile below the first
+    // reuses kept column terms; enough units for every thread otherwise.
+    const std::int64_t wanted = threads == 1 ? plan.bands : UnitsPerThread * threads;
+    plan.chunks = static_cast<std::int32_t>(
+        std::clamp<std::int64_t>((wanted + plan.bands - 1) / plan.bands, 1, plan.tilesDown));
+    plan.threads = static_cast<unsigned>(std::min<std::int64_t>(threads, plan.Units()));
+    return plan;
+}

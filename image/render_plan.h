@@ -1,0 +1,68 @@
+// How a render is split up: into tiles that fit one thread's working memory,
+// tiles into work units for the threads, and how many threads to use. The
+// plan decides sizes only and never touches pixels; every split gives the
+// same bytes.
+#pragma once
+
+#include <cstdint>
+
+// Working memory of each rendering thread, whatever the map's size.
+constexpr std::uint64_t WorkspaceBytes = std::uint64_t{8} << 20;
+
+// What the working memory holds, in bytes, for the tile renderer to carve: per
+// tile column, per tile row and per tile pixel; per layer and tile column of
+// the column terms kept for the tiles below the first; and the alignment of
+// each of at most ArrayCount arrays.
+constexpr std::uint64_t BytesPerColumn = 116;
+constexpr std::uint64_t BytesPerRow = 32;
+constexpr std::uint64_t BytesPerPixel = 4;
+constexpr std::uint64_t BytesPerLayerColumn = 4 + 4 + 8 + 8 + 4 + 4 + 4 + 4;
+constexpr std::uint64_t BytesPerLayer = 96;  // the layer's entry in the array of kept layers
+constexpr std::uint64_t ArraysPerLayer = 8;
+constexpr std::uint64_t ArrayCount = 24;
+constexpr std::uint64_t ArrayAlignment = 64;
+// Consecutive lattice columns smoothed in one run may exceed twice the number
+// of distinct keys by this much; the smoothed-value array has room for it.
+constexpr std::int64_t SpanSlack = 64;
+
+struct TilePlan {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t keptLayers = 0;     // layers whose column terms are kept across tiles
+    std::uint64_t tableEntries = 0;  // the table of lattice hashes or smoothed values, in doubles
+};
+
+// Tile width and height, the number of layers whose column terms are kept and
+// the size of the table whose arrays fit budget bytes, for a width x height
+// map of the given number of layers.
+[[nodiscard]] TilePlan PlanTiles(std::int32_t width, std::int32_t height, std::uint64_t budget, std::int32_t layers);
+
+// A block of the map: columns x0 ... x0 + width - 1, rows y0 ... y0 + height - 1.
+struct PixelBlock {
+    std::int32_t x0 = 0;
+    std::int32_t y0 = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+// The whole split of one render. Work units are column bands of one tile's
+// width cut into runs of whole tiles, so that a unit's tiles below its first
+// reuse the column terms kept from it.
+struct RenderPlan {
+    TilePlan tiles;
+    unsigned threads = 1;
+    std::int32_t bands = 0;       // column bands, one tile wide
+    std::int32_t tilesDown = 0;   // tiles in a column band
+    std::int32_t chunks = 0;      // work units per column band
+
+    [[nodiscard]] std::int64_t Units() const noexcept { return std::int64_t{bands} * chunks; }
+    // The pixels of unit index (0 ... Units() - 1), bands left to right and
+    // in each band bottom to top.
+    [[nodiscard]] PixelBlock Unit(std::int64_t index, std::int32_t width, std::int32_t height) const noexcept;
+};
+
+// The plan for a width x height map of the given number of layers (all at
+// least 1) on at most threads threads. threads 0 means one per hardware
+// thread, except for a map too small to be worth sharing out, which gets one;
+// a count given explicitly is used as far as the map has rows for it.
+[[nodiscard]] RenderPlan PlanRender(std::int32_t width, std::int32_t height, std::int32_t layers, unsigned threads);

@@ -1,0 +1,13 @@
+// Threads kept waiting between renders, so that a short render does not pay
+// for starting threads each time.
+#pragma once
+
+#include <functional>
+
+// Calls job(slot) once on each of threads threads and returns when every call
+// has returned: slot 0 runs on the calling thread, slots 1 ... threads - 1 on
+// pooled threads, started the first time they are needed and kept until the
+// program ends. A job must not depend on how many slots really run: while
+// another job holds the pool, or where threads cannot be started, fewer slots
+// run (at least slot 0), so jobs should share out their work as they go.
+void RunOnThreads(unsigned threads, const std::function<void(unsigned slot)>& job);
