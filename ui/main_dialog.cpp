@@ -7,8 +7,10 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
+#include <memory>
 #include <optional>
 
 #include "image/bitmap_file.h"
@@ -17,6 +19,7 @@
 #include "resources/dialog_builder.h"
 #include "resources/resource_ids.h"
 #include "ui/app_state.h"
+#include "ui/background_render.h"
 #include "ui/text_number.h"
 
 namespace {
@@ -62,7 +65,7 @@ QString SaveFailureText(const std::string& fileName, int errorNumber) {
 }  // namespace
 
 MainDialog::MainDialog(AppState& state, OctaveNoise& noise, PictureWindowFactory createPicture)
-    : QDialog(nullptr), state_(state), noise_(noise) {
+    : QDialog(nullptr), state_(state), noise_(noise), render_(new BackgroundRender(this)) {
     const DialogTemplate& dialogTemplate = *FindDialogTemplate(IDD_MAIN);
     BuildDialog(dialogTemplate, *this);
     for (int id : {IDC_VARY_FREQUENCY, IDC_GENERATE, IDC_SAVE, IDC_VARY_AMPLITUDE}) {
@@ -105,10 +108,17 @@ void MainDialog::OnCommand(int id) {
 }
 
 void MainDialog::GenerateMap() {
+    if (render_->Running()) {
+        return;  // one map at a time
+    }
     QString problem;
     {
         const WaitCursor wait;
         problem = MakeMap();
+    }
+    if (closeRequested_) {
+        close();  // the render has stopped: the close that came during it can go ahead
+        return;
     }
     if (!problem.isEmpty()) {
         Warn(problem);
@@ -131,12 +141,20 @@ QString MainDialog::MakeMap() {
         return tooLarge;
     }
 
-    // What a failed creation of the map puts back.
+    // What a map that is not made puts back.
     const std::int32_t previousWidth = state_.width;
     const std::int32_t previousHeight = state_.height;
-    PictureDialog* picture = state_.pictureWindow;
+    const QPointer<PictureDialog> picture = state_.pictureWindow;
     const QPoint previousPosition = picture ? picture->pos() : QPoint();
     const QSize previousSize = picture ? picture->size() : QSize();
+    const auto putBack = [&] {
+        state_.width = previousWidth;
+        state_.height = previousHeight;
+        if (picture) {
+            picture->resize(previousSize);
+            picture->move(previousPosition);
+        }
+    };
 
     state_.width = width;
     state_.height = height;
@@ -156,21 +174,25 @@ QString MainDialog::MakeMap() {
     noise_.varyFrequency = state_.varyFrequencyChecked;
     noise_.varyAmplitude = state_.varyAmplitudeChecked;
 
+    // The new map is made on a surface of its own and takes the place of the
+    // current one only when complete, so that the picture window keeps
+    // showing the current map while the new one is rendered.
+    const std::unique_ptr<MemorySurface> renderSurface = CreateCompatibleSurface();
+    std::optional<MapImage> image = CreateMapImage(*renderSurface, width, height);
+    if (!image) {
+        putBack();
+        return tooLarge;
+    }
+    const QString progressText = QStringLiteral("Generating a map of %1 pixels\u2026").arg(SizeText(width, height));
+    if (render_->Run(noise_, *image, progressText) != RenderStatus::Complete) {
+        putBack();
+        return {};  // cancelled: nothing to report
+    }
     if (!state_.surface) {
         state_.surface = CreateCompatibleSurface();
     }
-    std::optional<MapImage> image = CreateMapImage(*state_.surface, width, height);
-    if (!image) {
-        state_.width = previousWidth;
-        state_.height = previousHeight;
-        if (picture) {
-            picture->resize(previousSize);
-            picture->move(previousPosition);
-        }
-        return tooLarge;
-    }
+    (void)state_.surface->Select(image->bitmap);
     state_.image = image->bitmap;
-    RenderMap(noise_, *image);
     if (picture) {
         picture->ShowPicture();
     }
@@ -217,6 +239,14 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
+    if (render_->Running()) {
+        // Stop the render and close once Generate has seen it stop, so that
+        // nothing it leaves behind meets a closed picture window.
+        closeRequested_ = true;
+        render_->Stop();
+        event->ignore();
+        return;
+    }
     if (state_.pictureWindow) {
         state_.pictureWindow->CloseWithOwner();
     }

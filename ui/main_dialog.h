@@ -11,6 +11,7 @@
 #include "ui/picture_dialog.h"
 
 struct AppState;
+class BackgroundRender;
 class OctaveNoise;
 class QCloseEvent;
 class QKeyEvent;
@@ -26,7 +27,11 @@ public:
 
     // The Generate command: reads the form, sets the noise parameters,
     // renders a new map and shows it. A size that cannot make a map is
-    // refused with a message, keeping the previous map and window size.
+    // refused with a message, keeping the previous map and window size. The
+    // render runs on another thread while the windows repaint without taking
+    // input; once it has run a while, a progress dialog offers Cancel, which
+    // keeps the previous map and window size without a message. Returns once
+    // the map is shown or kept; does nothing while a render runs.
     void GenerateMap();
 
     // The Save command: once a map exists, writes it under the name in the
@@ -53,4 +58,6 @@ private:
 
     AppState& state_;
     OctaveNoise& noise_;
+    BackgroundRender* render_;
+    bool closeRequested_ = false;  // a close came while a render ran
 };

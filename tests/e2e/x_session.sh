@@ -1,7 +1,8 @@
 # A private X session for the real-window tests: Xvfb on a free display with
 # openbox managing it. Sourced by the test scripts, not run.
 #
-#   x_session_start WORKDIR   starts both and exports DISPLAY; x_session_stop ends them
+#   x_session_start WORKDIR [XVFB_OPTION...]   starts both and exports DISPLAY;
+#                                               x_session_stop ends them
 #   wait_until SECONDS WHAT COMMAND...
 #   x_find_window VAR PID TITLE, x_active_is ID, x_wait_exit PID WHAT
 #   pass MESSAGE, fail MESSAGE, passed_all
@@ -52,9 +53,10 @@ wait_until() {
 
 x_session_start() {
   local work=$1
+  shift
   # -noreset: by default the server resets when its last client leaves, and a
   # client connecting during the reset fails.
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset "$@" 3>"$work/display" >"$work/xvfb.log" 2>&1 &
   xvfb_pid=$!
   wait_until 30 "display number from Xvfb" test -s "$work/display"
   export DISPLAY=:$(head -n 1 "$work/display")
