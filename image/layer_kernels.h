@@ -56,8 +56,9 @@ struct LayerKernels {
 
     // One octave added to every sum of a row: float(sum + layer * amplitude).
     void (*addOctave)(float* sums, const double* layer, float amplitude, std::int32_t count);
-    // The octaves of amplitudes[0 ... octaves - 1] added one after another.
-    void (*addOctaves)(float* sums, const double* layer, const float* amplitudes, std::int32_t octaves,
+    // The octaves of amplitudes[0 ... octaves - 1] added one after another;
+    // with fresh, to sums of 0 that the memory of sums need not hold yet.
+    void (*addOctaves)(float* sums, const double* layer, const float* amplitudes, std::int32_t octaves, bool fresh,
                        std::int32_t count);
     // count more octaves whose contributions alternate layer * first, layer *
     // second, layer * first, ... (first and second the same for a constant

@@ -10,6 +10,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
+
 #include "image/lattice_lanes.h"
 #include "image/layer_kernels.h"
 #include "noise/octave_noise.h"
@@ -101,10 +105,40 @@ void BlendRows(const float* top, const float* bottom, double weight0, double wei
     }
 }
 
+// Lanes values of table at the offsets in lanes.
+VELMORA_LANE_INLINE F32 Gather(const float* table, I32 offsets) {
+#if defined(__AVX512F__)
+    static_assert(Lanes == 16);
+    return reinterpret_cast<F32>(
+        _mm512_mask_i32gather_ps(_mm512_setzero_ps(), 0xFFFF, reinterpret_cast<__m512i>(offsets), table, 4));
+#elif defined(__AVX2__)
+    static_assert(Lanes == 8);
+    return reinterpret_cast<F32>(_mm256_mask_i32gather_ps(_mm256_setzero_ps(), table, reinterpret_cast<__m256i>(offsets),
+                                                          _mm256_castsi256_ps(_mm256_set1_epi32(-1)), 4));
+#else
+    F32 values;
+    for (int lane = 0; lane < Lanes; ++lane) {
+        values[lane] = table[offsets[lane]];
+    }
+    return values;
+#endif
+}
+
 void BlendCells(const float* lower, const float* upper, const std::int32_t* column0, const std::int32_t* column1,
                 const double* columnWeight0, const double* columnWeight1, double rowWeight0, double rowWeight1,
                 double* __restrict layer, std::int32_t count) {
-    for (std::int32_t x = 0; x < count; ++x) {
+    std::int32_t x = 0;
+    for (; x + Lanes <= count; x += Lanes) {
+        const I32 offset0 = Load<I32>(column0 + x);
+        const I32 offset1 = Load<I32>(column1 + x);
+        const F64 weight0 = Load<F64>(columnWeight0 + x);
+        const F64 weight1 = Load<F64>(columnWeight1 + x);
+        const F64 top = Widen(Narrow(Widen(Gather(lower, offset0)) * weight0 + Widen(Gather(lower, offset1)) * weight1));
+        const F64 bottom =
+            Widen(Narrow(Widen(Gather(upper, offset0)) * weight0 + Widen(Gather(upper, offset1)) * weight1));
+        Store(layer + x, top * rowWeight0 + bottom * rowWeight1);
+    }
+    for (; x < count; ++x) {
         const float top =
             static_cast<float>(lower[column0[x]] * columnWeight0[x] + lower[column1[x]] * columnWeight1[x]);
         const float bottom =
@@ -258,11 +292,18 @@ void AddOctave(float* sums, const double* layer, float amplitude, std::int32_t c
     }
 }
 
-void AddOctaves(float* sums, const double* layer, const float* amplitudes, std::int32_t octaves,
+void AddOctaves(float* sums, const double* layer, const float* amplitudes, std::int32_t octaves, bool fresh,
                 std::int32_t count) {
     // Octave by octave over the row, which stays in the first-level cache:
-    // each pass is one vectorized loop.
-    for (std::int32_t i = 0; i < octaves; ++i) {
+    // each pass is one loop of independent lanes.
+    std::int32_t i = 0;
+    if (fresh && octaves > 0) {
+        const float amplitude = amplitudes[i++];
+        for (std::int32_t x = 0; x < count; ++x) {
+            sums[x] = static_cast<float>(0.0f + layer[x] * amplitude);
+        }
+    }
+    for (; i < octaves; ++i) {
         AddOctave(sums, layer, amplitudes[i], count);
     }
 }
@@ -273,25 +314,27 @@ void AddOctaves(float* sums, const double* layer, const float* amplitudes, std::
 // are larger still.
 bool SumsAreSmall(const float* sums, std::int32_t count) {
     constexpr std::uint32_t Limit = 0x4BA3D70Au;  // the bits of 21474836.0f
-    std::uint32_t large = 0;
+    std::uint32_t largest = 0;
     for (std::int32_t x = 0; x < count; ++x) {
         std::uint32_t bits;
         std::memcpy(&bits, sums + x, sizeof bits);
-        large |= static_cast<std::uint32_t>((bits & 0x7FFFFFFFu) > Limit);
+        bits &= 0x7FFFFFFFu;
+        largest = bits > largest ? bits : largest;
     }
-    return large == 0;
+    return largest <= Limit;
 }
 
 using U8x16 = std::uint8_t __attribute__((vector_size(16)));
 using I32x16 = std::int32_t __attribute__((vector_size(64)));
+using U32x16 = std::uint32_t __attribute__((vector_size(64)));
 using F32x16 = float __attribute__((vector_size(64)));
 using F64x16 = double __attribute__((vector_size(128)));
 
 // GrayLevel of 16 sums below 2^31 / 100 in magnitude: trunc(|s| * 100) then
 // fits 32 bits, and its low byte is the low byte of the 64-bit truncation.
 VELMORA_LANE_INLINE U8x16 SmallGrayLevels(const float* sums) {
-    F64x16 scaled = __builtin_convertvector(Load<F32x16>(sums), F64x16);
-    scaled = (scaled < 0.0 ? -scaled : scaled) * 100.0;
+    const auto magnitude = reinterpret_cast<F32x16>(Load<U32x16>(sums) & 0x7FFFFFFFu);
+    const F64x16 scaled = __builtin_convertvector(magnitude, F64x16) * 100.0;
     const U8x16 low = __builtin_convertvector(__builtin_convertvector(scaled, I32x16), U8x16);
     return low == 255 ? U8x16{} : low;  // (k & 0xFF) % 255
 }

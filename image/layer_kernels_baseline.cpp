@@ -1,5 +1,5 @@
 // The kernels built for the processor baseline (on x86-64: SSE2).
-#define VELMORA_LANES 8
+#define VELMORA_LANES 4
 #define VELMORA_KERNEL_TABLE BaselineKernels
 #define VELMORA_KERNEL_NAME "baseline"
 #include "image/layer_kernels.inl"

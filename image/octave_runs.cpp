@@ -89,8 +89,11 @@ bool AddLongRun(const OctaveNoise& noise, float* sums, const double* layer, std:
 }  // namespace
 
 bool AddOctaveRun(const OctaveNoise& noise, float* sums, const double* layer, std::int32_t width, float amplitude,
-                  std::int64_t count, const RenderControl* control) {
+                  std::int64_t count, bool fresh, const RenderControl* control) {
     if (count > ShortRun) {
+        if (fresh) {
+            std::fill_n(sums, width, 0.0f);
+        }
         return AddLongRun(noise, sums, layer, width, amplitude, count, control);
     }
     float amplitudes[ShortRun];
@@ -99,6 +102,6 @@ bool AddOctaveRun(const OctaveNoise& noise, float* sums, const double* layer, st
         a = NextAmplitude(noise, a);
         amplitudes[i] = a;
     }
-    Kernels().addOctaves(sums, layer, amplitudes, static_cast<std::int32_t>(count), width);
+    Kernels().addOctaves(sums, layer, amplitudes, static_cast<std::int32_t>(count), fresh, width);
     return true;
 }

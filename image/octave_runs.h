@@ -9,10 +9,11 @@
 
 class OctaveNoise;
 
-// Adds count octaves of the layer row layer (width values) to the row of sums,
-// exactly as count single octaves do; amplitude is that of the octave before
-// the first of them, and the run's amplitudes follow from it as noise says.
+// Adds count (at least 1) octaves of the layer row layer (width values) to the
+// row of sums, exactly as count single octaves do; amplitude is that of the
+// octave before the first of them, and the run's amplitudes follow from it as
+// noise says. With fresh the sums start at 0, whatever their memory holds.
 // Checks control (may be null) every few milliseconds and returns false,
 // leaving the sums partly updated, once it asks to stop.
 [[nodiscard]] bool AddOctaveRun(const OctaveNoise& noise, float* sums, const double* layer, std::int32_t width,
-                                float amplitude, std::int64_t count, const RenderControl* control);
+                                float amplitude, std::int64_t count, bool fresh, const RenderControl* control);

@@ -16,7 +16,7 @@ constexpr std::int32_t PreferredTileHeight = 16;
 // Tiles hold at most this many running sums (512 KiB), unless that is
 // shorter than PreferredTileHeight: every octave reads and writes them all, so
 // they should stay in the processor's cache rather than stream from memory.
-constexpr std::uint64_t CachedTilePixels = 128 * 1024;
+constexpr std::uint64_t CachedTilePixels = 256 * 1024;
 
 // Below this many pixel-layers a map is rendered on one thread: waking more
 // would cost about as much as they save.

@@ -198,7 +198,9 @@ public:
 
     // Renders the tile; false when asked to stop before it was done.
     [[nodiscard]] bool Render(MapImage& image) {
-        std::fill_n(work_.sums, static_cast<std::size_t>(width_) * height_, 0.0f);
+        if (noise_.octaves <= 0) {
+            std::fill_n(work_.sums, static_cast<std::size_t>(width_) * height_, 0.0f);
+        }
         float amplitude = noise_.amplitude;
         std::int32_t layer = 0;
         bool going = true;
@@ -315,7 +317,8 @@ private:
                 }
                 kernels_.blendRows(work_.blended[slot0], work_.blended[slot1], w0, w1, work_.layer, width_);
             }
-            if (!AddOctaveRun(noise_, sums, work_.layer, width_, amplitude, runLength, control_)) {
+            // The first layer's octaves start the sums, which hold nothing yet.
+            if (!AddOctaveRun(noise_, sums, work_.layer, width_, amplitude, runLength, layer == 0, control_)) {
                 return false;
             }
         }
