@@ -17,8 +17,9 @@ int main(int argc, char* argv[]) {
 
     // Qt would read its own options from the command line; it gets only the
     // platform to run on. Both lists live as long as the application.
-    std::vector<std::string> qtArguments = QtArguments(
-        {argv, static_cast<std::size_t>(argc)}, std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"));
+    const std::vector<std::string> arguments(argv, argv + argc);
+    std::vector<std::string> qtArguments =
+        QtArguments(arguments, std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"));
     std::vector<char*> pointers;
     for (std::string& argument : qtArguments) {
         pointers.push_back(argument.data());

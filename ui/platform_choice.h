@@ -14,5 +14,5 @@
 // (the DISPLAY variable) names an X display, because only there can the
 // picture window be placed and lowered, and Wayland first where it does
 // not. The program takes no other arguments; they are dropped.
-[[nodiscard]] std::vector<std::string> QtArguments(std::span<const char* const> arguments, const char* qpaPlatform,
+[[nodiscard]] std::vector<std::string> QtArguments(std::span<const std::string> arguments, const char* qpaPlatform,
                                                    const char* display);

@@ -68,42 +68,28 @@ x_find_window picture "$program_pid" Picture
 [ "$(platform_plugin)" = "libqxcb.so " ] || fail "the program loaded $(platform_plugin)instead of the X11 plugin alone"
 pass "with DISPLAY and WAYLAND_DISPLAY set, the program opens both windows through X11"
 
-# What a window manager sends for its close button.
+# What a window manager sends for its close button: WM_DELETE_WINDOW.
 "$python" - "$main" <<'PY' || fail "could not send the close request"
 import ctypes, sys
 
 x11 = ctypes.CDLL("libX11.so.6")
-x11.XOpenDisplay.restype = ctypes.c_void_p
-x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-x11.XInternAtom.restype = ctypes.c_ulong
+x11.XOpenDisplay.restype = x11.XInternAtom.restype = ctypes.c_void_p
 x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
 x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
-x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-
-
-class ClientMessage(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
-
-
-class Event(ctypes.Union):
-    _fields_ = [("message", ClientMessage), ("size", ctypes.c_long * 24)]
-
-
-display = x11.XOpenDisplay(None)
-if not display:
-    sys.exit("cannot open the X display")
-event = Event()
-event.message.type = 33  # ClientMessage
-event.message.window = int(sys.argv[1])
-event.message.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
-event.message.format = 32
-event.message.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
-if not x11.XSendEvent(display, event.message.window, 0, 0, ctypes.byref(event)):
-    sys.exit("XSendEvent failed")
-x11.XFlush(display)
-x11.XCloseDisplay(display)
+x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+ulong = ctypes.c_ulong
+# XClientMessageEvent: type, serial, send_event, display, window, message_type, format, data; an
+# XEvent is 24 longs.
+fields = [("type", ctypes.c_int), ("serial", ulong), ("send", ctypes.c_int), ("display", ctypes.c_void_p),
+          ("window", ulong), ("message_type", ulong), ("format", ctypes.c_int), ("data", ctypes.c_long * 5),
+          ("padding", ctypes.c_long * 12)]
+message = type("ClientMessage", (ctypes.Structure,), {"_fields_": fields})()
+display = x11.XOpenDisplay(None) or sys.exit("cannot open the X display")
+message.type, message.window, message.format = 33, int(sys.argv[1]), 32
+message.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+message.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+x11.XSendEvent(display, message.window, 0, 0, ctypes.byref(message)) or sys.exit("XSendEvent failed")
+x11.XCloseDisplay(display)  # flushes the request
 PY
 x_wait_exit "$program_pid" "end of the program after the close request"
 program_pid=

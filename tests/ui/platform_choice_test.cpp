@@ -41,14 +41,10 @@ void PlatformChoiceTest::userThenDisplayDecide() {
     for (const QString& word : arguments.split(u' ')) {
         words.push_back(word.toStdString());
     }
-    std::vector<const char*> argv;
-    for (const std::string& word : words) {
-        argv.push_back(word.c_str());
-    }
     const std::string qpa = qpaPlatform.toStdString();
     const std::string x = display.toStdString();
     const std::vector<std::string> chosen =
-        QtArguments(argv, qpa == "-" ? nullptr : qpa.c_str(), x == "-" ? nullptr : x.c_str());
+        QtArguments(words, qpa == "-" ? nullptr : qpa.c_str(), x == "-" ? nullptr : x.c_str());
     QStringList result;
     for (const std::string& word : chosen) {
         result.push_back(QString::fromStdString(word));
