@@ -4,6 +4,9 @@ include(GNUInstallDirs)
 install(TARGETS velmora RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/velmora.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# What software centres list: the AppStream metainfo, named after its id.
+install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/invalid.velmora.Velmora.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 foreach(size 48 256)
   install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/velmora-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
@@ -22,8 +25,9 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 # The runtime dependencies (the Qt 6 libraries and what they need) are read
-# off the binary by dpkg-shlibdeps.
+# off the binary by dpkg-shlibdeps. They bring a font: Qt's GUI library
+# depends on fontconfig, whose configuration depends on one.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Without any font the form's labels cannot be drawn.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-dejavu-core)
+# Qt's Wayland plugin, for sessions without an X display.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 include(CPack)

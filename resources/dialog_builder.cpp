@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "resources/resource_ids.h"
 
@@ -62,6 +63,39 @@ QWidget* CreateControl(const ControlTemplate& control, QDialog& dialog) {
     return nullptr;
 }
 
+// Whether label stands on field's row, to its left: its vertical centre lies
+// within the field's height and it ends where the field begins or before.
+bool LabelsField(const DialogRect& label, const DialogRect& field) noexcept {
+    const int centreTwice = 2 * label.y + label.height;
+    return centreTwice >= 2 * field.y && centreTwice <= 2 * (field.y + field.height) &&
+           label.x + label.width <= field.x;
+}
+
+// Makes each edit field the buddy of the label that names it, the nearest
+// one on its row to its left, so that the accessibility layer reports the
+// label as the field's name and the two as label and labelled.
+void PairLabelsWithFields(const DialogTemplate& dialogTemplate, const std::vector<QWidget*>& widgets) {
+    const std::span<const ControlTemplate> controls = dialogTemplate.controls;
+    for (std::size_t field = 0; field < controls.size(); ++field) {
+        if (controls[field].kind != ControlKind::EditField) {
+            continue;
+        }
+        const ControlTemplate* nearest = nullptr;
+        QLabel* label = nullptr;
+        for (std::size_t candidate = 0; candidate < controls.size(); ++candidate) {
+            const ControlTemplate& control = controls[candidate];
+            if (control.kind == ControlKind::Label && LabelsField(control.rect, controls[field].rect) &&
+                (nearest == nullptr || control.rect.x + control.rect.width > nearest->rect.x + nearest->rect.width)) {
+                nearest = &control;
+                label = qobject_cast<QLabel*>(widgets[candidate]);
+            }
+        }
+        if (label != nullptr) {
+            label->setBuddy(widgets[field]);
+        }
+    }
+}
+
 }  // namespace
 
 QFont DialogFont(const DialogTemplate& dialogTemplate) {
@@ -109,8 +143,11 @@ void BuildDialog(const DialogTemplate& dialogTemplate, QDialog& dialog) {
     }
 
     QWidget* previousTabStop = nullptr;
+    std::vector<QWidget*> widgets;
+    widgets.reserve(dialogTemplate.controls.size());
     for (const ControlTemplate& control : dialogTemplate.controls) {
         QWidget* widget = CreateControl(control, dialog);
+        widgets.push_back(widget);
         widget->setObjectName(QString::fromUtf8(control.identifier));
         widget->setProperty(ControlIdProperty, control.id);
         QRect rect = units.ToPixels(control.rect);
@@ -130,6 +167,7 @@ void BuildDialog(const DialogTemplate& dialogTemplate, QDialog& dialog) {
             widget->setFocusPolicy(Qt::NoFocus);
         }
     }
+    PairLabelsWithFields(dialogTemplate, widgets);
 }
 
 QWidget* DialogItem(const QDialog& dialog, int id) {

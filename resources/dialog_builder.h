@@ -37,7 +37,9 @@ private:
 // named by its identifier and carrying its numeric id, with the tab order of
 // the template. A template without a sizing frame gives a fixed-size window.
 // A label or check box whose text needs more room in the font at hand than
-// its rectangle gives is widened to fit, never narrowed.
+// its rectangle gives is widened to fit, never narrowed. Each edit field is
+// paired with the label on its row to its left, which then names it to the
+// accessibility layer; the other controls are named by their own texts.
 void BuildDialog(const DialogTemplate& dialogTemplate, QDialog& dialog);
 
 // The control with numeric id that BuildDialog made in dialog; null if none.

@@ -6,9 +6,13 @@ VELMORA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Packages needed to build and start the program.
 VELMORA_BUILD_PACKAGES=(cmake g++ make qt6-base-dev libgl-dev)
 # Further packages the tests use: test frameworks, an X server with a window
-# manager and input driver for the real-window tests, independent image readers.
+# manager and input driver for the real-window tests, a Wayland compositor
+# with Xwayland and Qt's Wayland plugin, independent image readers, and the
+# desktop entry and AppStream validators.
 VELMORA_TEST_PACKAGES=(libgtest-dev libbenchmark-dev xvfb xauth xdotool openbox x11-utils
-                       imagemagick python3 python3-pil desktop-file-utils dpkg-dev fonts-dejavu-core locales)
+                       weston xwayland qt6-wayland
+                       imagemagick python3 python3-pil desktop-file-utils appstream dpkg-dev
+                       fonts-dejavu-core locales)
 
 velmora_log() { printf '==> %s\n' "$*" >&2; }
 

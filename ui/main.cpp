@@ -1,20 +1,32 @@
-// The program: the form window, which opens the picture window. It takes no
-// arguments and reads no configuration.
+// The program: the form window, which opens the picture window. It reads no
+// configuration and takes no arguments but Qt's choice of platform.
 #include <QApplication>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "noise/octave_noise.h"
 #include "ui/app_state.h"
 #include "ui/main_dialog.h"
+#include "ui/platform_choice.h"
 
-int main(int /*argc*/, char* /*argv*/[]) {
+int main(int argc, char* argv[]) {
     // The noise generator exists before any window and until the end.
     OctaveNoise noise;
 
-    // Qt would read its own options from the command line; the program has none.
-    char programName[] = "velmora";
-    char* arguments[] = {programName, nullptr};
-    int argumentCount = 1;
-    QApplication application(argumentCount, arguments);
+    // Qt would read its own options from the command line; it gets only the
+    // platform to run on. Both lists live as long as the application.
+    const std::vector<std::string> arguments(argv, argv + argc);
+    std::vector<std::string> qtArguments =
+        QtArguments(arguments, std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"));
+    std::vector<char*> pointers;
+    for (std::string& argument : qtArguments) {
+        pointers.push_back(argument.data());
+    }
+    pointers.push_back(nullptr);
+    int argumentCount = static_cast<int>(qtArguments.size());
+    QApplication application(argumentCount, pointers.data());
 
     AppState state;
     MainDialog dialog(state, noise);

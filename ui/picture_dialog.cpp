@@ -1,51 +1,94 @@
 #include "ui/picture_dialog.h"
 
 #include <QCloseEvent>
-#include <QImage>
-#include <QPaintEvent>
-#include <QPainter>
+#include <QGuiApplication>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QStyle>
+#include <QWindow>
 
 #include <algorithm>
-#include <cmath>
-#include <span>
 
 #include "resources/dialog_builder.h"
 #include "resources/resource_ids.h"
 #include "ui/app_state.h"
+#include "ui/device_pixels.h"
+#include "ui/map_view.h"
 
 namespace {
 
 constexpr QPoint PicturePosition(200, 10);
 
-// Device pixels to the logical pixels Qt sizes windows in, rounded up so
-// that the client area holds them all.
-int LogicalSize(std::int32_t devicePixels, qreal ratio) {
-    const double logical = std::ceil(static_cast<double>(devicePixels) / ratio);
-    return static_cast<int>(std::min<double>(logical, QWIDGETSIZE_MAX));
-}
-
-// The device pixels that a logical rectangle covers.
-QRect DevicePixels(const QRect& logical, qreal ratio) {
-    const auto left = static_cast<int>(std::floor(logical.left() * ratio));
-    const auto top = static_cast<int>(std::floor(logical.top() * ratio));
-    const auto right = static_cast<int>(std::ceil((logical.left() + logical.width()) * ratio));
-    const auto bottom = static_cast<int>(std::ceil((logical.top() + logical.height()) * ratio));
-    return {left, top, right - left, bottom - top};
-}
+// The longest side, in device pixels, that a window may have: X11 keeps
+// window sizes in 16-bit signed fields.
+constexpr int LongestWindowSide = 32767;
 
 }  // namespace
 
 PictureDialog::PictureDialog(AppState& state, QWidget* owner) : QDialog(owner), state_(state) {
     BuildDialog(*FindDialogTemplate(IDD_PICTURE), *this);
+    view_ = new MapView(state_, this);
+    view_->setGeometry(rect());
     state_.surface = CreateCompatibleSurface();
 }
 
 void PictureDialog::ResizePictureWindow(std::int32_t width, std::int32_t height) {
     const qreal ratio = devicePixelRatioF();
-    move(PicturePosition);
-    resize(LogicalSize(width, ratio), LogicalSize(height, ratio));
+    const QSize map(LogicalLengthCovering(width, ratio), LogicalLengthCovering(height, ratio));
+    const QSize room = ClientRoom();
+    // Where the map does not fit, a scroll bar takes room beside or below
+    // it, which can make the other side need one too.
+    const int bar = view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view_);
+    bool horizontal = false;
+    bool vertical = false;
+    for (int pass = 0; pass < 2; ++pass) {
+        horizontal = map.width() + (vertical ? bar : 0) > room.width();
+        vertical = map.height() + (horizontal ? bar : 0) > room.height();
+    }
+    const QSize client =
+        QSize(map.width() + (vertical ? bar : 0), map.height() + (horizontal ? bar : 0)).boundedTo(room);
+
+    // Keep the size on the grid of the resize steps that Qt announces
+    // under a scale factor, so that no window manager rounds it down.
+    setBaseSize(BaseLengthOnGrid(DeviceLength(client.width(), ratio), ratio),
+                BaseLengthOnGrid(DeviceLength(client.height(), ratio), ratio));
+    resize(client);
+    view_->ResetMap();
+    PlaceFrameAt(PicturePosition);
     show();
     lower();
+}
+
+QSize PictureDialog::ClientRoom() const {
+    const QScreen* screen = QGuiApplication::screenAt(PicturePosition);
+    if (screen == nullptr) {
+        screen = this->screen();
+    }
+    const QRect area = screen->availableGeometry();
+    // The frame as the window manager drew it; none before the window was
+    // first shown.
+    const QRect frame = frameGeometry();
+    const QRect inside = geometry();
+    const int frameWidth = frame.width() - inside.width();
+    const int frameHeight = frame.height() - inside.height();
+    const int left = std::max(PicturePosition.x(), area.left());
+    const int top = std::max(PicturePosition.y(), area.top());
+    const int longest = static_cast<int>(LongestWindowSide / devicePixelRatioF());
+    const int width = std::min(area.left() + area.width() - left - frameWidth, longest);
+    const int height = std::min(area.top() + area.height() - top - frameHeight, longest);
+    return {std::max(width, 1), std::max(height, 1)};
+}
+
+void PictureDialog::PlaceFrameAt(QPoint position) {
+    // The window's own frame-inclusive placement rounds the position to
+    // device pixels once. QWidget::move would place the client area after
+    // a frame rounded to logical pixels, one device pixel off where the
+    // ratio does not divide the frame.
+    if (QWindow* window = windowHandle()) {
+        window->setFramePosition(position);
+    } else {
+        move(position);
+    }
 }
 
 void PictureDialog::ShowPicture() {
@@ -61,30 +104,9 @@ void PictureDialog::accept() {}
 
 void PictureDialog::reject() {}
 
-void PictureDialog::paintEvent(QPaintEvent* event) {
-    if (!state_.surface || state_.width < 1 || state_.height < 1) {
-        return;  // no map yet: only the background shows
-    }
-    // The exposed part of the map's width x height block, in device pixels.
-    const qreal ratio = devicePixelRatioF();
-    const QRect exposed = DevicePixels(event->rect(), ratio).intersected(QRect(0, 0, state_.width, state_.height));
-    const PixelRect block =
-        ClipToSelection(*state_.surface, {exposed.left(), exposed.top(), exposed.width(), exposed.height()});
-    if (block.Empty()) {
-        return;
-    }
-    QImage picture(block.width, block.height, QImage::Format_BGR888);
-    if (picture.isNull()) {
-        return;  // no memory for this repaint; the next one tries again
-    }
-    const std::span<std::uint8_t> bytes(picture.bits(), static_cast<std::size_t>(picture.sizeInBytes()));
-    if (!CopyBlockTopDown(*state_.surface, block, bytes, static_cast<std::size_t>(picture.bytesPerLine()))) {
-        return;
-    }
-    // At the window's own ratio one picture pixel lands on one device pixel.
-    picture.setDevicePixelRatio(ratio);
-    QPainter painter(this);
-    painter.drawImage(QPointF(block.left / ratio, block.top / ratio), picture);
+void PictureDialog::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    view_->setGeometry(rect());
 }
 
 void PictureDialog::closeEvent(QCloseEvent* event) {

@@ -1,5 +1,6 @@
 // The picture window: shows the current map at its natural size, one map
-// pixel per device pixel, at the top-left corner of its client area.
+// pixel per device pixel, at the top-left corner of its client area, with
+// scroll bars for a map larger than the screen has room for.
 #pragma once
 
 #include <QDialog>
@@ -7,9 +8,9 @@
 #include <cstdint>
 
 struct AppState;
+class MapView;
 class QCloseEvent;
-class QKeyEvent;
-class QPaintEvent;
+class QResizeEvent;
 
 class PictureDialog : public QDialog {
     Q_OBJECT
@@ -20,11 +21,14 @@ public:
     // it held.
     PictureDialog(AppState& state, QWidget* owner);
 
-    // Moves the window to (200, 10) on the screen, sizes its client area to
-    // hold width x height device pixels, puts it at the bottom of the
+    // Moves the window's frame to (200, 10) on the screen, sizes its client
+    // area to hold width x height device pixels, puts it at the bottom of the
     // stacking order and shows it. width and height must be at least 1. Where
-    // the device pixel ratio does not divide a side, the client area is one
-    // device pixel larger on that side.
+    // the device pixel ratio does not divide a side, the client area is the
+    // smallest that holds it, less than one logical pixel larger. Where the
+    // window would not fit on the screen's available area there, or would be
+    // larger than the window system allows, the client area is as large as
+    // fits and scroll bars reach the rest of the map.
     void ResizePictureWindow(std::int32_t width, std::int32_t height);
 
     // Draws the state's width x height block of the current map now, without
@@ -41,11 +45,18 @@ public slots:
     void reject() override;
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The largest client area, in logical pixels, whose window, frame
+    // included, stays on the available area of the screen at (200, 10).
+    [[nodiscard]] QSize ClientRoom() const;
+    // Puts the top-left corner of the window's frame at position.
+    void PlaceFrameAt(QPoint position);
+
     AppState& state_;
+    MapView* view_ = nullptr;
     bool closingWithOwner_ = false;
 };
 

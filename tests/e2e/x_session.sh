@@ -8,8 +8,8 @@
 #   pass MESSAGE, fail MESSAGE, passed_all
 #
 # Reports start with $report_prefix (set it before sourcing). fail also shows
-# the end of the X server's, window manager's and program's output kept in
-# $work.
+# the end of the X server's, window manager's, compositor's and program's
+# output kept in $work.
 
 x_session_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 xvfb_pid=
@@ -26,7 +26,7 @@ pass() {
 fail() {
   echo "$report_prefix: FAIL - $*" >&5
   local log
-  for log in xvfb openbox program; do
+  for log in xvfb openbox weston program; do
     if [ -n "${work:-}" ] && [ -s "$work/$log.log" ]; then
       echo "$report_prefix: $log output:" >&5
       tail -n 20 "$work/$log.log" >&5

@@ -45,6 +45,7 @@ esac
 
 program=$root/usr/bin/velmora
 desktop=$root/usr/share/applications/velmora.desktop
+metainfo=$root/usr/share/metainfo/invalid.velmora.Velmora.metainfo.xml
 [ -x "$program" ] || fail "$program is not an installed program"
 [ -f "$desktop" ] || fail "no desktop entry at $desktop"
 for size in 48 256; do
@@ -59,6 +60,12 @@ problems=$(desktop-file-validate "$desktop" 2>&1) || fail "the desktop entry doe
 [ -z "$problems" ] || fail "the desktop entry has warnings: $problems"
 grep -qx 'Exec=velmora' "$desktop" || fail "the desktop entry's Exec line is not the bare program"
 pass "the desktop entry validates"
+
+[ -f "$metainfo" ] || fail "no AppStream metainfo at $metainfo"
+problems=$(appstreamcli validate --no-net "$metainfo" 2>&1) || fail "the AppStream metainfo does not validate: $problems"
+grep -q '<launchable type="desktop-id">velmora.desktop</launchable>' "$metainfo" ||
+  fail "the AppStream metainfo does not launch the installed desktop entry"
+pass "the AppStream metainfo validates and names the desktop entry"
 
 x_session_start "$work"
 "$program" >"$work/program.log" 2>&1 &

@@ -1,4 +1,5 @@
 // The builder that turns a dialog template into widgets.
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDialog>
 #include <QFontInfo>
@@ -46,6 +47,8 @@ private slots:
     void tabOrderIsTemplateOrder();
     void noButtonIsADefaultButton();
     void framesFollowTheStyle();
+    void controlsHaveAccessibleNames_data();
+    void controlsHaveAccessibleNames();
 };
 
 void DialogBuilderTest::templatesAreFoundByIdentifier() {
@@ -191,6 +194,43 @@ void DialogBuilderTest::framesFollowTheStyle() {
     QVERIFY(!pictureFlags.testFlag(Qt::WindowCloseButtonHint));
     QVERIFY(!pictureFlags.testFlag(Qt::WindowSystemMenuHint));
     QVERIFY(picture.minimumSize() != picture.maximumSize());  // a sizing frame does
+}
+
+void DialogBuilderTest::controlsHaveAccessibleNames_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("Width") << "IDC_WIDTH" << "Width";
+    QTest::newRow("Height") << "IDC_HEIGHT" << "Height";
+    QTest::newRow("Octaves") << "IDC_OCTAVES" << "Octaves";
+    QTest::newRow("Amplitude") << "IDC_AMPLITUDE" << "Amplitude";
+    QTest::newRow("Frequency") << "IDC_FREQUENCY" << "Frequency";
+    QTest::newRow("Persistence") << "IDC_PERSISTENCE" << "Persistence";
+    QTest::newRow("file name") << "IDC_FILENAME" << "Save to file";
+    QTest::newRow("vary frequency") << "IDC_VARY_FREQUENCY" << "Vary Frequency with octave";
+    QTest::newRow("vary amplitude") << "IDC_VARY_AMPLITUDE" << "Vary Amplitude with octave";
+    QTest::newRow("Generate") << "IDC_GENERATE" << "Generate";
+    QTest::newRow("Save") << "IDC_SAVE" << "Save to file";
+}
+
+// What a screen reader announces: the name, and for a field the label
+// that names it; check boxes and buttons name themselves.
+void DialogBuilderTest::controlsHaveAccessibleNames() {
+    QFETCH(QString, control);
+    QFETCH(QString, name);
+    QDialog dialog;
+    BuildDialog(*FindDialogTemplate(IDD_MAIN), dialog);
+    QWidget* field = dialog.findChild<QWidget*>(control);
+    const bool labelled = qobject_cast<QLineEdit*>(field) != nullptr;
+    QAccessibleInterface* widget = QAccessible::queryAccessibleInterface(field);
+    QVERIFY(widget != nullptr);
+    QCOMPARE(widget->text(QAccessible::Name), name);
+    const auto labels = widget->relations(QAccessible::Label);
+    QCOMPARE(labels.size(), labelled ? 1 : 0);
+    if (labelled) {
+        QAccessibleInterface* label = labels.front().first;
+        QCOMPARE(label->role(), QAccessible::StaticText);
+        QCOMPARE(label->text(QAccessible::Name), name);
+    }
 }
 
 QTEST_MAIN(DialogBuilderTest)
