@@ -20,6 +20,10 @@
 
 #include <cstdint>
 
+#if defined(__AVX__)
+#include <immintrin.h>
+#endif
+
 #ifndef VELMORA_LANES
 #error "define VELMORA_LANES before including image/lattice_lanes.h"
 #endif
@@ -39,6 +43,38 @@ using U64 = std::uint64_t __attribute__((vector_size(8 * Lanes)));
 
 VELMORA_LANE_INLINE F64 Widen(F32 v) { return __builtin_convertvector(v, F64); }
 VELMORA_LANE_INLINE F32 Narrow(F64 v) { return __builtin_convertvector(v, F32); }
+
+// One register of doubles, and the floats that widen to it, converted with
+// one instruction each (the generic conversions above go through halves).
+#if defined(__AVX512F__)
+constexpr int RegisterDoubles = 8;
+#elif defined(__AVX__)
+constexpr int RegisterDoubles = 4;
+#else
+constexpr int RegisterDoubles = 2;
+#endif
+using DoubleRegister = double __attribute__((vector_size(8 * RegisterDoubles)));
+using FloatHalf = float __attribute__((vector_size(4 * RegisterDoubles)));
+
+VELMORA_LANE_INLINE DoubleRegister WidenRegister(FloatHalf v) {
+#if defined(__AVX512F__)
+    return reinterpret_cast<DoubleRegister>(_mm512_maskz_cvtps_pd(0xFF, reinterpret_cast<__m256>(v)));
+#elif defined(__AVX__)
+    return reinterpret_cast<DoubleRegister>(_mm256_cvtps_pd(reinterpret_cast<__m128>(v)));
+#else
+    return __builtin_convertvector(v, DoubleRegister);
+#endif
+}
+
+VELMORA_LANE_INLINE FloatHalf NarrowRegister(DoubleRegister v) {
+#if defined(__AVX512F__)
+    return reinterpret_cast<FloatHalf>(_mm512_maskz_cvtpd_ps(0xFF, reinterpret_cast<__m512d>(v)));
+#elif defined(__AVX__)
+    return reinterpret_cast<FloatHalf>(_mm256_cvtpd_ps(reinterpret_cast<__m256d>(v)));
+#else
+    return __builtin_convertvector(v, FloatHalf);
+#endif
+}
 
 template <typename Vector, typename Element>
 VELMORA_LANE_INLINE Vector Load(const Element* from) {

@@ -35,6 +35,10 @@ struct LayerKernels {
     // The layer value of every column of one row: Blend(top, bottom, fy).
     void (*blendRows)(const float* top, const float* bottom, double weight0, double weight1, double* layer,
                       std::int32_t count);
+    // blendRows and then addOctaves, without storing the layer values.
+    void (*blendRowsAndAddOctaves)(const float* top, const float* bottom, double weight0, double weight1,
+                                   float* sums, const float* amplitudes, std::int32_t octaves, bool fresh,
+                                   std::int32_t count);
     // The layer value of every column of one row from smoothed values by
     // index sum: lower and upper point at the sums of the row's two lattice
     // rows, column0 and column1 hold each column's offsets from there.

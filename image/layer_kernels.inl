@@ -10,9 +10,6 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__AVX2__)
-#include <immintrin.h>
-#endif
 
 #include "image/lattice_lanes.h"
 #include "image/layer_kernels.h"
@@ -308,6 +305,41 @@ void AddOctaves(float* sums, const double* layer, const float* amplitudes, std::
     }
 }
 
+void BlendRowsAndAddOctaves(const float* top, const float* bottom, double weight0, double weight1, float* sums,
+                            const float* amplitudes, std::int32_t octaves, bool fresh, std::int32_t count) {
+    // Four registers at a time, so that their chains of roundings overlap;
+    // each sum and layer value stays in a register through all the octaves.
+    constexpr std::int32_t Group = 4 * RegisterDoubles;
+    std::int32_t x = 0;
+    for (; x + Group <= count; x += Group) {
+        DoubleRegister layer[4];
+        DoubleRegister sum[4];
+        for (int k = 0; k < 4; ++k) {
+            const std::int32_t at = x + k * RegisterDoubles;
+            layer[k] = WidenRegister(Load<FloatHalf>(top + at)) * weight0 +
+                       WidenRegister(Load<FloatHalf>(bottom + at)) * weight1;
+            sum[k] = fresh ? DoubleRegister{} : WidenRegister(Load<FloatHalf>(sums + at));
+        }
+        for (std::int32_t i = 0; i < octaves; ++i) {
+            const double amplitude = amplitudes[i];
+            for (int k = 0; k < 4; ++k) {
+                sum[k] = WidenRegister(NarrowRegister(sum[k] + layer[k] * amplitude));
+            }
+        }
+        for (int k = 0; k < 4; ++k) {
+            Store(sums + x + k * RegisterDoubles, NarrowRegister(sum[k]));
+        }
+    }
+    for (; x < count; ++x) {
+        const double layer = top[x] * weight0 + bottom[x] * weight1;
+        float sum = fresh ? 0.0f : sums[x];
+        for (std::int32_t i = 0; i < octaves; ++i) {
+            sum = static_cast<float>(sum + layer * amplitudes[i]);
+        }
+        sums[x] = sum;
+    }
+}
+
 // Whether every sum of a row is below 2^31 / 100 in magnitude (false for NaN).
 // A float times 100 is exact in double, so that is |s| <= 21474836, a float;
 // the comparison is done on the magnitude's bits, where NaNs and infinities
@@ -531,6 +563,7 @@ const LayerKernels VELMORA_KERNEL_TABLE = {
     BlendColumns,
     BlendColumnSums,
     BlendRows,
+    BlendRowsAndAddOctaves,
     BlendCells,
     FineCells,
     AddOctave,

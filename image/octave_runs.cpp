@@ -10,10 +10,6 @@
 
 namespace {
 
-// Runs longer than this many octaves are added with the settled-sum stop and
-// exact jumps; shorter ones octave by octave, which is cheaper for them.
-constexpr std::int64_t ShortRun = 32;
-
 // How often, in octaves, a long run checks whether its sums have settled, and
 // whether it is asked to stop.
 constexpr std::int32_t CheckInterval = 8;
@@ -88,6 +84,13 @@ bool AddLongRun(const OctaveNoise& noise, float* sums, const double* layer, std:
 
 }  // namespace
 
+void RunAmplitudes(const OctaveNoise& noise, float amplitude, std::int64_t count, float* amplitudes) {
+    for (std::int64_t i = 0; i < count; ++i) {
+        amplitude = NextAmplitude(noise, amplitude);
+        amplitudes[i] = amplitude;
+    }
+}
+
 bool AddOctaveRun(const OctaveNoise& noise, float* sums, const double* layer, std::int32_t width, float amplitude,
                   std::int64_t count, bool fresh, const RenderControl* control) {
     if (count > ShortRun) {
@@ -97,11 +100,7 @@ bool AddOctaveRun(const OctaveNoise& noise, float* sums, const double* layer, st
         return AddLongRun(noise, sums, layer, width, amplitude, count, control);
     }
     float amplitudes[ShortRun];
-    float a = amplitude;
-    for (std::int64_t i = 0; i < count; ++i) {
-        a = NextAmplitude(noise, a);
-        amplitudes[i] = a;
-    }
+    RunAmplitudes(noise, amplitude, count, amplitudes);
     Kernels().addOctaves(sums, layer, amplitudes, static_cast<std::int32_t>(count), fresh, width);
     return true;
 }

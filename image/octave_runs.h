@@ -9,6 +9,13 @@
 
 class OctaveNoise;
 
+// Runs of at most this many octaves are added octave by octave; longer ones
+// with the settled-sum stop and exact jumps.
+constexpr std::int64_t ShortRun = 32;
+
+// The amplitudes of count (at most ShortRun) octaves after one of amplitude.
+void RunAmplitudes(const OctaveNoise& noise, float amplitude, std::int64_t count, float* amplitudes);
+
 // Adds count (at least 1) octaves of the layer row layer (width values) to the
 // row of sums, exactly as count single octaves do; amplitude is that of the
 // octave before the first of them, and the run's amplitudes follow from it as

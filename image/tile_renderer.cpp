@@ -282,6 +282,10 @@ private:
         }
         cached_[0].valid = false;
         cached_[1].valid = false;
+        float runAmplitudes[ShortRun];
+        if (runLength <= ShortRun) {
+            RunAmplitudes(noise_, amplitude, runLength, runAmplitudes);
+        }
 
         for (std::int32_t row = 0; row < height_; ++row) {
             if (control_ != nullptr) {
@@ -314,6 +318,11 @@ private:
                 if (slot1 < 0) {
                     slot1 = 1 - slot0;
                     ComputeBlendedRow(key1, slot1, tabulated);
+                }
+                if (runLength <= ShortRun) {
+                    kernels_.blendRowsAndAddOctaves(work_.blended[slot0], work_.blended[slot1], w0, w1, sums,
+                                                    runAmplitudes, runLength, layer == 0, width_);
+                    continue;
                 }
                 kernels_.blendRows(work_.blended[slot0], work_.blended[slot1], w0, w1, work_.layer, width_);
             }

@@ -145,14 +145,12 @@ QString MainDialog::MakeMap() {
     const std::int32_t previousWidth = state_.width;
     const std::int32_t previousHeight = state_.height;
     const QPointer<PictureDialog> picture = state_.pictureWindow;
-    const QPoint previousPosition = picture ? picture->pos() : QPoint();
-    const QSize previousSize = picture ? picture->size() : QSize();
+    const PictureDialog::Placement previousPlacement = picture ? picture->CurrentPlacement() : PictureDialog::Placement{};
     const auto putBack = [&] {
         state_.width = previousWidth;
         state_.height = previousHeight;
         if (picture) {
-            picture->resize(previousSize);
-            picture->move(previousPosition);
+            picture->RestorePlacement(previousPlacement);
         }
     };
 

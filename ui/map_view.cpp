@@ -25,6 +25,15 @@ void MapView::ResetMap() {
     viewport()->update();
 }
 
+QPoint MapView::ScrollPosition() const {
+    return {horizontalScrollBar()->value(), verticalScrollBar()->value()};
+}
+
+void MapView::ScrollTo(QPoint position) {
+    horizontalScrollBar()->setValue(position.x());
+    verticalScrollBar()->setValue(position.y());
+}
+
 void MapView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     UpdateScrollRanges();
@@ -34,8 +43,14 @@ void MapView::resizeEvent(QResizeEvent* event) {
 // at any ratio.
 void MapView::UpdateScrollRanges() {
     const qreal ratio = viewport()->devicePixelRatioF();
-    const int visibleWidth = DeviceLength(viewport()->width(), ratio);
-    const int visibleHeight = DeviceLength(viewport()->height(), ratio);
+    int visibleWidth = DeviceLength(viewport()->width(), ratio);
+    int visibleHeight = DeviceLength(viewport()->height(), ratio);
+    // A map that fits the whole view needs no scroll bar, even while bars
+    // from a larger map still take room from the viewport.
+    if (state_.width <= DeviceLength(width(), ratio) && state_.height <= DeviceLength(height(), ratio)) {
+        visibleWidth = std::max(visibleWidth, state_.width);
+        visibleHeight = std::max(visibleHeight, state_.height);
+    }
     const int step = std::max(1, DeviceLength(20, ratio));
     QScrollBar* horizontal = horizontalScrollBar();
     horizontal->setRange(0, std::max(0, state_.width - visibleWidth));

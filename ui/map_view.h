@@ -19,6 +19,10 @@ public:
     // and scrolls back to its top-left corner.
     void ResetMap();
 
+    // Where the view is scrolled to, in the scroll bars' device pixels.
+    [[nodiscard]] QPoint ScrollPosition() const;
+    void ScrollTo(QPoint position);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

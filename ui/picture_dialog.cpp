@@ -91,6 +91,18 @@ void PictureDialog::PlaceFrameAt(QPoint position) {
     }
 }
 
+PictureDialog::Placement PictureDialog::CurrentPlacement() const {
+    return {pos(), size(), baseSize(), view_->ScrollPosition()};
+}
+
+void PictureDialog::RestorePlacement(const Placement& placement) {
+    setBaseSize(placement.baseSize);
+    resize(placement.clientSize);
+    view_->ResetMap();
+    view_->ScrollTo(placement.scroll);
+    PlaceFrameAt(placement.framePosition);
+}
+
 void PictureDialog::ShowPicture() {
     repaint();
 }

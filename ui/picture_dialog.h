@@ -35,6 +35,19 @@ public:
     // waiting for the next repaint.
     void ShowPicture();
 
+    // Where the window is, how large, and where its view is scrolled to.
+    struct Placement {
+        QPoint framePosition;
+        QSize clientSize;
+        QSize baseSize;
+        QPoint scroll;
+    };
+    [[nodiscard]] Placement CurrentPlacement() const;
+
+    // Puts the window back as placement says, showing the state's map at its
+    // current size: after a Generate that made no map.
+    void RestorePlacement(const Placement& placement);
+
     // Closes the window for its owner: releases the map and the surface.
     // Every other close request, from the window manager or the keyboard, is
     // refused.

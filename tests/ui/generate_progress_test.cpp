@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -190,6 +191,10 @@ void GenerateProgressTest::cancelKeepsEverythingAsBefore() {
         }
     }
     QTRY_COMPARE(picture->geometry(), geometry);
+    // The view is back to the previous map's size: no scroll bar covers it.
+    for (const QScrollBar* bar : picture->findChildren<QScrollBar*>()) {
+        QCOMPARE(bar->maximum(), 0);
+    }
 }
 
 void GenerateProgressTest::inputDuringARenderIsDiscarded() {
