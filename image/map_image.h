@@ -45,12 +45,15 @@ struct MapImage {
 // Fills every pixel of image with GrayLevel(noise.Sample(x, y)); (0, 0) is the
 // bottom-left pixel. Reads noise only. Shares the map out to every hardware
 // thread unless it is too small to be worth it; each thread takes working
-// memory of a few MiB, whatever the map's size.
+// memory of a few MiB, whatever the map's size. Without that memory it falls
+// back to the per-pixel definition.
 void RenderMap(const OctaveNoise& noise, MapImage& image);
 
 // The same render on control.threads threads, reporting its progress in
 // control and stopping early, within milliseconds, once control.stop is set.
-// Returns Stopped, with the image partly rendered, if it stopped early.
+// Returns Stopped, with the image partly rendered, if it stopped early, and
+// NoMemory, rendering nothing, if not even one thread's working memory could
+// be had.
 [[nodiscard]] RenderStatus RenderMap(const OctaveNoise& noise, MapImage& image, RenderControl& control);
 
 // The same map by the plain definition: one Sample per pixel, columns outer,

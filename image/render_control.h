@@ -26,4 +26,5 @@ struct RenderControl {
 enum class RenderStatus {
     Complete,  // every pixel holds its gray level
     Stopped,   // stop was set: the pixels are partly rendered and of no use
+    NoMemory,  // the working memory could not be had: nothing was rendered
 };

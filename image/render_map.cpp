@@ -53,27 +53,6 @@ WorkspaceCache& Workspaces() {
     return cache;
 }
 
-// The per-pixel definition over one block, for when no working memory can be
-// had at all.
-bool RenderBlockPerPixel(const OctaveNoise& noise, const PixelBlock& block, MapImage& image,
-                         RenderControl* control) {
-    const std::size_t stride = image.Stride();
-    std::uint8_t* pixels = image.Pixels().data();
-    for (std::int32_t y = block.y0; y < block.y0 + block.height; ++y) {
-        if (control != nullptr && control->stop.load(std::memory_order_relaxed)) {
-            return false;
-        }
-        for (std::int32_t x = block.x0; x < block.x0 + block.width; ++x) {
-            const std::uint8_t gray = GrayLevel(noise.Sample(static_cast<float>(x), static_cast<float>(y)));
-            std::uint8_t* pixel = pixels + static_cast<std::size_t>(y) * stride + 3 * static_cast<std::size_t>(x);
-            pixel[0] = gray;
-            pixel[1] = gray;
-            pixel[2] = gray;
-        }
-    }
-    return true;
-}
-
 RenderStatus Render(const OctaveNoise& noise, MapImage& image, RenderControl* control, unsigned threads) {
     const std::int32_t width = image.Width();
     const std::int32_t height = image.Height();
@@ -85,14 +64,17 @@ RenderStatus Render(const OctaveNoise& noise, MapImage& image, RenderControl* co
         control->total.store(total, std::memory_order_relaxed);
     }
 
+    // The calling thread's working memory first: without it nothing starts.
+    PageMemory callerMemory = Workspaces().Take();
+    if (!callerMemory) {
+        return RenderStatus::NoMemory;
+    }
     std::atomic<std::int64_t> nextUnit{0};
     std::atomic<bool> stopped{false};
     const auto renderUnits = [&](unsigned slot) {
-        PageMemory memory = Workspaces().Take();
-        // A thread without working memory leaves the units to the others;
-        // the calling thread, if it has none either, falls back to the
-        // definition so that the map is still made.
-        if (!memory && slot != 0) {
+        // A thread without working memory leaves the units to the others.
+        PageMemory memory = slot == 0 ? std::move(callerMemory) : Workspaces().Take();
+        if (!memory) {
             return;
         }
         for (;;) {
@@ -100,16 +82,11 @@ RenderStatus Render(const OctaveNoise& noise, MapImage& image, RenderControl* co
             if (unit >= plan.Units() || stopped.load(std::memory_order_relaxed)) {
                 break;
             }
-            const PixelBlock block = plan.Unit(unit, width, height);
-            const bool done = memory ? RenderUnit(noise, plan.tiles, memory.get(), block, image, control)
-                                     : RenderBlockPerPixel(noise, block, image, control);
-            if (!done) {
+            if (!RenderUnit(noise, plan.tiles, memory.get(), plan.Unit(unit, width, height), image, control)) {
                 stopped.store(true, std::memory_order_relaxed);
             }
         }
-        if (memory) {
-            Workspaces().Give(std::move(memory));
-        }
+        Workspaces().Give(std::move(memory));
     };
     RunOnThreads(plan.threads, renderUnits);
 
@@ -125,7 +102,9 @@ RenderStatus Render(const OctaveNoise& noise, MapImage& image, RenderControl* co
 }  // namespace
 
 void RenderMap(const OctaveNoise& noise, MapImage& image) {
-    (void)Render(noise, image, nullptr, 0);
+    if (Render(noise, image, nullptr, 0) == RenderStatus::NoMemory) {
+        RenderMapPerPixel(noise, image);
+    }
 }
 
 RenderStatus RenderMap(const OctaveNoise& noise, MapImage& image, RenderControl& control) {

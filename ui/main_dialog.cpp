@@ -182,9 +182,10 @@ QString MainDialog::MakeMap() {
         return tooLarge;
     }
     const QString progressText = QStringLiteral("Generating a map of %1 pixels\u2026").arg(SizeText(width, height));
-    if (render_->Run(noise_, *image, progressText) != RenderStatus::Complete) {
-        putBack();
-        return {};  // cancelled: nothing to report
+    switch (render_->Run(noise_, *image, progressText)) {
+        case RenderStatus::Complete: break;
+        case RenderStatus::NoMemory: putBack(); return tooLarge;
+        case RenderStatus::Stopped: putBack(); return {};  // cancelled: nothing to report
     }
     if (!state_.surface) {
         state_.surface = CreateCompatibleSurface();
