@@ -14,12 +14,14 @@ struct RenderControl {
     // depend on it.
     unsigned threads = 0;
     // Set to true to stop the render early; it is checked every few
-    // milliseconds, whatever the parameters.
-    std::atomic<bool> stop{false};
-    // Progress in units of work of equal cost: done out of total. total is
-    // set before the first unit is done and does not change afterwards;
-    // done only grows, and equals total when the render completes.
-    std::atomic<std::uint64_t> done{0};
+    // milliseconds, whatever the parameters. On a cache line of its own, so
+    // that the threads' frequent looks at it stay cheap.
+    alignas(64) std::atomic<bool> stop{false};
+    // Progress in pixel-layers: done out of total. total is set before the
+    // first unit is done and does not change afterwards; done only grows, a
+    // few times a millisecond at most, and equals total when the render
+    // completes.
+    alignas(64) std::atomic<std::uint64_t> done{0};
     std::atomic<std::uint64_t> total{0};
 };
 

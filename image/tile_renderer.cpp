@@ -30,6 +30,9 @@
 
 namespace {
 
+// Rows of a tile whose progress is reported at once.
+constexpr std::int32_t RowsPerProgressReport = 32;
+
 // A table of smoothed values by index sum this long is always worth building.
 constexpr std::int64_t SumTableFloor = 65536;
 
@@ -287,12 +290,21 @@ private:
             RunAmplitudes(noise_, amplitude, runLength, runAmplitudes);
         }
 
+        // Progress goes to the shared counter in batches of rows, or row by
+        // row where each row is a long run: every thread adding to it at
+        // every row would make its cache line travel between them.
+        const std::int32_t rowsPerReport = runLength > ShortRun ? 1 : RowsPerProgressReport;
+        std::int32_t unreported = 0;
         for (std::int32_t row = 0; row < height_; ++row) {
             if (control_ != nullptr) {
                 if (control_->stop.load(std::memory_order_relaxed)) {
                     return false;
                 }
-                control_->done.fetch_add(static_cast<std::uint64_t>(width_), std::memory_order_relaxed);
+                if (++unreported == rowsPerReport || row == height_ - 1) {
+                    control_->done.fetch_add(std::uint64_t(unreported) * std::uint64_t(width_),
+                                             std::memory_order_relaxed);
+                    unreported = 0;
+                }
             }
             const double w0 = work_.rows.weight0[row];
             const double w1 = work_.rows.weight1[row];
