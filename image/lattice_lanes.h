@@ -55,6 +55,8 @@ constexpr int RegisterDoubles = 2;
 #endif
 using DoubleRegister = double __attribute__((vector_size(8 * RegisterDoubles)));
 using FloatHalf = float __attribute__((vector_size(4 * RegisterDoubles)));
+using Int64Register = std::int64_t __attribute__((vector_size(8 * RegisterDoubles)));
+using Uint64Register = std::uint64_t __attribute__((vector_size(8 * RegisterDoubles)));
 
 VELMORA_LANE_INLINE DoubleRegister WidenRegister(FloatHalf v) {
 #if defined(__AVX512F__)

@@ -207,10 +207,17 @@ VELMORA_LANE_INLINE F32 SmoothedAround(U32 n) {
 VELMORA_LANE_INLINE F64 ScatteredCellLanes(U32 column0, U32 column1, std::uint32_t row0, std::uint32_t row1,
                                            F64 columnWeight0, F64 columnWeight1, double rowWeight0,
                                            double rowWeight1) {
+    // Beyond 2^24 an index and the next often make the same float key, and
+    // then the same smoothed value.
+    bool sameColumns = true;
+    for (int lane = 0; lane < Lanes; ++lane) {
+        sameColumns &= column1[lane] == column0[lane];
+    }
+    const bool sameRows = row1 == row0;
     const F64 v1 = Widen(SmoothedAround(column0 + row0));
-    const F64 v2 = Widen(SmoothedAround(column1 + row0));
-    const F64 v3 = Widen(SmoothedAround(column0 + row1));
-    const F64 v4 = Widen(SmoothedAround(column1 + row1));
+    const F64 v2 = sameColumns ? v1 : Widen(SmoothedAround(column1 + row0));
+    const F64 v3 = sameRows ? v1 : Widen(SmoothedAround(column0 + row1));
+    const F64 v4 = sameRows ? v2 : sameColumns ? v3 : Widen(SmoothedAround(column1 + row1));
     const F64 top = Widen(Narrow(v1 * columnWeight0 + v2 * columnWeight1));
     const F64 bottom = Widen(Narrow(v3 * columnWeight0 + v4 * columnWeight1));
     return top * rowWeight0 + bottom * rowWeight1;
@@ -398,40 +405,47 @@ bool WriteSmallGrayLevels(const float* sums, std::uint8_t* __restrict out, std::
 }
 
 // Exact jumps over repeating contributions in lanes: RepeatContributions of
-// noise/octave_sum.cpp for Lanes pixels at once, step for step the same
+// noise/octave_sum.cpp for one register of pixels at once, step for step the same
 // algorithm (see there for why a jump is exact), with every decision made
 // per lane and lanes that are done left as they are.
 
 constexpr double FloatMax = 3.4028234663852886e38;
 constexpr double TwoToThe52 = 4503599627370496.0;
 
-VELMORA_LANE_INLINE F64 Magnitude(F64 v) {
-    return reinterpret_cast<F64>(reinterpret_cast<U64>(v) & 0x7FFFFFFFFFFFFFFFu);
+VELMORA_LANE_INLINE DoubleRegister Magnitude(DoubleRegister v) {
+    return reinterpret_cast<DoubleRegister>(reinterpret_cast<Uint64Register>(v) & 0x7FFFFFFFFFFFFFFFu);
 }
 
 // The exponent of each lane's magnitude, for finite non-zero doubles.
-VELMORA_LANE_INLINE I64 ExponentOf(F64 v) {
-    return reinterpret_cast<I64>((reinterpret_cast<U64>(v) >> 52) & 0x7FFu) - 1023;
+VELMORA_LANE_INLINE Int64Register ExponentOf(DoubleRegister v) {
+    return reinterpret_cast<Int64Register>((reinterpret_cast<Uint64Register>(v) >> 52) & 0x7FFu) - 1023;
 }
 
 // 2^exponent for exponents of normal doubles.
-VELMORA_LANE_INLINE F64 PowerOfTwo(I64 exponent) {
-    return reinterpret_cast<F64>((exponent + 1023) << 52);
+VELMORA_LANE_INLINE DoubleRegister PowerOfTwo(Int64Register exponent) {
+    return reinterpret_cast<DoubleRegister>((exponent + 1023) << 52);
 }
 
-VELMORA_LANE_INLINE F64 Min(F64 a, F64 b) { return a < b ? a : b; }
-VELMORA_LANE_INLINE I64 Max(I64 a, I64 b) { return a > b ? a : b; }
+VELMORA_LANE_INLINE DoubleRegister Min(DoubleRegister a, DoubleRegister b) { return a < b ? a : b; }
+VELMORA_LANE_INLINE Int64Register Max(Int64Register a, Int64Register b) { return a > b ? a : b; }
 
 // floor(v) for v >= 0 (and whole numbers from 2^52 on, which are their own).
-VELMORA_LANE_INLINE F64 FloorOfPositive(F64 v) {
-    const F64 nearest = (v + TwoToThe52) - TwoToThe52;
-    const F64 floor = nearest > v ? nearest - 1.0 : nearest;
+VELMORA_LANE_INLINE DoubleRegister FloorOfPositive(DoubleRegister v) {
+#if defined(__AVX512F__)
+    return reinterpret_cast<DoubleRegister>(
+        _mm512_maskz_roundscale_pd(0xFF, reinterpret_cast<__m512d>(v), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+#elif defined(__AVX__)
+    return reinterpret_cast<DoubleRegister>(_mm256_round_pd(reinterpret_cast<__m256d>(v), _MM_FROUND_FLOOR));
+#else
+    const DoubleRegister nearest = (v + TwoToThe52) - TwoToThe52;
+    const DoubleRegister floor = nearest > v ? nearest - 1.0 : nearest;
     return v < TwoToThe52 ? floor : v;
+#endif
 }
 
-VELMORA_LANE_INLINE bool AnyLane(I64 mask) {
+VELMORA_LANE_INLINE bool AnyLane(Int64Register mask) {
     bool any = false;
-    for (int lane = 0; lane < Lanes; ++lane) {
+    for (int lane = 0; lane < RegisterDoubles; ++lane) {
         any |= mask[lane] != 0;
     }
     return any;
@@ -441,87 +455,125 @@ VELMORA_LANE_INLINE bool AnyLane(I64 mask) {
 // of one step: the largest number of jumps by step that keeps every
 // translated t inside its binade, 0 where no jump is allowed (t outside the
 // float range or zero, step no even multiple of t's float grid), or -1.
-VELMORA_LANE_INLINE F64 JumpRoom(F64 t, F64 step) {
-    const F64 magnitude = Magnitude(t);
-    const I64 inRange = (magnitude >= 0x1p-149) & (magnitude <= FloatMax);
-    const I64 exponent = ExponentOf(magnitude);
-    const F64 low = PowerOfTwo(exponent);
-    const F64 high = Min(PowerOfTwo(exponent + 1), F64{} + FloatMax);
-    const F64 doubleSpacing = PowerOfTwo(exponent - 52);
-    const F64 floatSpacing = PowerOfTwo(Max(exponent - 23, I64{} - 149));
-    const F64 quotient = Magnitude(step / (2.0 * floatSpacing));  // exact: a power of two
-    const I64 multiple = FloorOfPositive(quotient) == quotient;
-    const I64 nearEdge = (magnitude - doubleSpacing < low) | (magnitude + doubleSpacing > high);
-    const F64 growth = t > 0.0 ? step : -step;
-    const F64 room = growth > 0.0 ? (high - doubleSpacing - magnitude) / growth
-                                  : (magnitude - doubleSpacing - low) / -growth;
-    F64 whole = FloorOfPositive(room) - 1.0;
-    whole = whole > 0.0 ? Min(whole, F64{} + 0x1p62) : F64{};
-    whole = growth == 0.0 ? F64{} + __builtin_inf() : whole;
-    whole = nearEdge ? F64{} - 1.0 : whole;
-    return (inRange & multiple) ? whole : F64{};
+VELMORA_LANE_INLINE DoubleRegister JumpRoom(DoubleRegister t, DoubleRegister step) {
+    const DoubleRegister magnitude = Magnitude(t);
+    const Int64Register inRange = (magnitude >= 0x1p-149) & (magnitude <= FloatMax);
+    const Int64Register exponent = ExponentOf(magnitude);
+    const DoubleRegister low = PowerOfTwo(exponent);
+    const DoubleRegister high = Min(PowerOfTwo(exponent + 1), DoubleRegister{} + FloatMax);
+    const DoubleRegister doubleSpacing = PowerOfTwo(exponent - 52);
+    // step over twice the float grid's spacing, exact: a product with a power of two.
+    const DoubleRegister quotient = Magnitude(step * PowerOfTwo(-1 - Max(exponent - 23, Int64Register{} - 149)));
+    const Int64Register multiple = FloorOfPositive(quotient) == quotient;
+    const Int64Register nearEdge = (magnitude - doubleSpacing < low) | (magnitude + doubleSpacing > high);
+    const DoubleRegister growth = t > 0.0 ? step : -step;
+    const DoubleRegister room = (growth > 0.0 ? high - doubleSpacing - magnitude : magnitude - doubleSpacing - low) /
+                                Magnitude(growth);
+    DoubleRegister whole = FloorOfPositive(room) - 1.0;
+    whole = whole > 0.0 ? Min(whole, DoubleRegister{} + 0x1p62) : DoubleRegister{};
+    whole = growth == 0.0 ? DoubleRegister{} + __builtin_inf() : whole;
+    whole = nearEdge ? DoubleRegister{} - 1.0 : whole;
+    return (inRange & multiple) ? whole : DoubleRegister{};
 }
 
 // Whether end - start is exact in double: for finite floats it is unless both
 // are non-zero and their exponents lie far apart.
-VELMORA_LANE_INLINE I64 DifferenceIsExact(F64 start, F64 end) {
-    const I64 finite = (Magnitude(start) <= FloatMax) & (Magnitude(end) <= FloatMax);
-    const I64 zero = (start == 0.0) | (end == 0.0);
-    const I64 gap = ExponentOf(start) - ExponentOf(end);
+VELMORA_LANE_INLINE Int64Register DifferenceIsExact(DoubleRegister start, DoubleRegister end) {
+    const Int64Register finite = (Magnitude(start) <= FloatMax) & (Magnitude(end) <= FloatMax);
+    const Int64Register zero = (start == 0.0) | (end == 0.0);
+    const Int64Register gap = ExponentOf(start) - ExponentOf(end);
     return finite & (zero | ((gap <= 28) & (gap >= -28)));
 }
 
-// The sums after count more octaves with contributions first, second, first,
-// ... per lane; period 1 when first and second are the same in every lane.
-VELMORA_LANE_INLINE F64 RepeatLanes(F64 sum, F64 first, F64 second, int period, double count) {
-    const int macroSteps = 2 * period;
-    F64 left = F64{} + count;
-    I64 active = left >= macroSteps;
-    for (;;) {
+// The state of one register of pixels during their jumps.
+struct JumpLanes {
+    DoubleRegister sum;
+    DoubleRegister first;   // the contributions, alternating
+    DoubleRegister second;
+    DoubleRegister left;    // octaves still to add
+    Int64Register active;   // lanes still taking macro steps
+
+    // One macro step, then as many more as can be jumped over at once.
+    VELMORA_LANE_INLINE void Advance(int period) {
+        const int macroSteps = 2 * period;
         active &= (left >= macroSteps) & (sum == sum);  // a NaN sum stays NaN
-        if (!AnyLane(active)) {
-            break;
-        }
-        F64 exact[4];
-        F64 end = sum;
+        DoubleRegister exact[4];
+        DoubleRegister end = sum;
         for (int i = 0; i < macroSteps; ++i) {
             exact[i] = end + (i % period == 0 ? first : second);
-            end = Widen(Narrow(exact[i]));
+            end = WidenRegister(NarrowRegister(exact[i]));
         }
         left = active ? left - macroSteps : left;
         // A fixed point of the macro step: the rest are single steps.
-        const I64 fixed = active & (reinterpret_cast<U64>(end) == reinterpret_cast<U64>(sum));
+        const Int64Register fixed =
+            active & (reinterpret_cast<Uint64Register>(end) == reinterpret_cast<Uint64Register>(sum));
         left = fixed ? left - FloorOfPositive(left / macroSteps) * macroSteps : left;
         active &= ~fixed;
-        const F64 start = sum;
+        const DoubleRegister start = sum;
         sum = active ? end : sum;
-        const F64 step = end - start;
-        F64 jumps = FloorOfPositive(left / macroSteps);
+        const DoubleRegister step = end - start;
+        DoubleRegister jumps = FloorOfPositive(left / macroSteps);
         for (int i = 0; i < macroSteps; ++i) {
             jumps = Min(jumps, JumpRoom(exact[i], step));
         }
-        const I64 jump = active & DifferenceIsExact(start, end) & (jumps > 0.0);
+        const Int64Register jump = active & DifferenceIsExact(start, end) & (jumps > 0.0);
         // jumps * step is the distance between two floats of one binade: exact.
-        sum = jump ? Widen(Narrow(end + jumps * step)) : sum;
+        sum = jump ? WidenRegister(NarrowRegister(end + jumps * step)) : sum;
         left = jump ? left - jumps * macroSteps : left;
+        active &= left >= macroSteps;
     }
-    for (int i = 0; i + 1 < macroSteps; ++i) {
-        const F64 next = Widen(Narrow(sum + (i % period == 0 ? first : second)));
-        sum = left > i ? next : sum;
+
+    // The last octaves, fewer than a macro step.
+    VELMORA_LANE_INLINE void Finish(int period) {
+        for (int i = 0; i + 1 < 2 * period; ++i) {
+            const DoubleRegister next = WidenRegister(NarrowRegister(sum + (i % period == 0 ? first : second)));
+            sum = left > i ? next : sum;
+        }
     }
-    return sum;
+};
+
+// Registers of pixels jumped together: their chains of dependent steps
+// overlap in the processor, which one chain alone would leave idle.
+constexpr int JumpRegisters = 2;
+
+// The sums after count more octaves with contributions layer * first, layer *
+// second, ... for JumpRegisters registers of pixels at sums and layer; period
+// 1 when first and second are the same.
+void RepeatInRegisters(double* sums, const double* layer, double first, double second, int period,
+                       double count) {
+    JumpLanes lanes[JumpRegisters];
+    for (int k = 0; k < JumpRegisters; ++k) {
+        const auto value = Load<DoubleRegister>(layer + k * RegisterDoubles);
+        lanes[k] = {Load<DoubleRegister>(sums + k * RegisterDoubles), value * first, value * second,
+                    DoubleRegister{} + count, Int64Register{} - 1};
+    }
+    for (;;) {
+        Int64Register any{};
+        for (int k = 0; k < JumpRegisters; ++k) {
+            lanes[k].Advance(period);
+            any |= lanes[k].active;
+        }
+        if (!AnyLane(any)) {
+            break;
+        }
+    }
+    for (int k = 0; k < JumpRegisters; ++k) {
+        lanes[k].Finish(period);
+        Store(sums + k * RegisterDoubles, lanes[k].sum);
+    }
 }
 
 // Pixels are taken in pieces of this many; in each, neighbours with the same
 // sum and layer value, as on flat maps, share one jump.
-constexpr std::int32_t RepeatPiece = 256;
+constexpr std::int32_t RepeatPiece = 512;
 
 void RepeatRun(float* sums, const double* layer, double first, double second, std::int64_t count,
                std::int32_t width) {
+    constexpr std::int32_t Group = JumpRegisters * RegisterDoubles;
     const int period = std::memcmp(&first, &second, sizeof first) == 0 ? 1 : 2;
     const double left = static_cast<double>(count < 0 ? 0 : count);
-    alignas(64) double distinctSums[RepeatPiece + Lanes];
-    alignas(64) double distinctLayers[RepeatPiece + Lanes];
+    alignas(64) double distinctSums[RepeatPiece + Group];
+    alignas(64) double distinctLayers[RepeatPiece + Group];
     std::int32_t owner[RepeatPiece];
     for (std::int32_t start = 0; start < width; start += RepeatPiece) {
         const std::int32_t piece = width - start < RepeatPiece ? width - start : RepeatPiece;
@@ -537,14 +589,13 @@ void RepeatRun(float* sums, const double* layer, double first, double second, st
             }
             owner[x] = distinct - 1;
         }
-        for (std::int32_t i = distinct; i % Lanes != 0; ++i) {
+        // Padding of contribution 0, which stops at once.
+        for (std::int32_t i = distinct; i % Group != 0; ++i) {
             distinctSums[i] = 0.0;
             distinctLayers[i] = 0.0;
         }
-        for (std::int32_t i = 0; i < distinct; i += Lanes) {
-            const F64 value = Load<F64>(distinctLayers + i);
-            Store(distinctSums + i,
-                  RepeatLanes(Load<F64>(distinctSums + i), value * first, value * second, period, left));
+        for (std::int32_t i = 0; i < distinct; i += Group) {
+            RepeatInRegisters(distinctSums + i, distinctLayers + i, first, second, period, left);
         }
         for (std::int32_t x = 0; x < piece; ++x) {
             sums[start + x] = static_cast<float>(distinctSums[owner[x]]);

@@ -227,11 +227,15 @@ private:
     // Whether no sum of the tile is finite. Then none ever will be again
     // (infinity plus anything is infinite or NaN, and NaN stays NaN), every
     // gray level is 0 whatever further octaves add, and they can be left out:
-    // at the highest frequencies that is most of them.
+    // at the highest frequencies that is most of them. The same holds row by
+    // row.
     bool SumsAreNotFinite() const noexcept {
-        const std::size_t count = static_cast<std::size_t>(width_) * height_;
+        return NoneFinite(work_.sums, static_cast<std::size_t>(width_) * height_);
+    }
+
+    static bool NoneFinite(const float* sums, std::size_t count) noexcept {
         for (std::size_t i = 0; i < count; ++i) {
-            if (std::isfinite(work_.sums[i])) {
+            if (std::isfinite(sums[i])) {
                 return false;
             }
         }
@@ -306,9 +310,12 @@ private:
                     unreported = 0;
                 }
             }
+            float* sums = work_.sums + static_cast<std::size_t>(row) * width_;
+            if (layer > 0 && NoneFinite(sums, static_cast<std::size_t>(width_))) {
+                continue;
+            }
             const double w0 = work_.rows.weight0[row];
             const double w1 = work_.rows.weight1[row];
-            float* sums = work_.sums + static_cast<std::size_t>(row) * width_;
             const float key0 = work_.rows.key0[row];
             const float key1 = work_.rows.key1[row];
             if (direct && sumTable_ != nullptr) {
