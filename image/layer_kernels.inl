@@ -14,6 +14,7 @@
 #include "image/lattice_lanes.h"
 #include "image/layer_kernels.h"
 #include "noise/octave_noise.h"
+#include "noise/octave_sum.h"
 
 namespace {
 
@@ -563,6 +564,9 @@ void RepeatInRegisters(double* sums, const double* layer, double first, double s
     }
 }
 
+// Pieces with at most this many distinct pixels jump them one at a time.
+constexpr std::int32_t FewDistinct = 2;
+
 // Pixels are taken in pieces of this many; in each, neighbours with the same
 // sum and layer value, as on flat maps, share one jump.
 constexpr std::int32_t RepeatPiece = 512;
@@ -589,13 +593,21 @@ void RepeatRun(float* sums, const double* layer, double first, double second, st
             }
             owner[x] = distinct - 1;
         }
-        // Padding of contribution 0, which stops at once.
-        for (std::int32_t i = distinct; i % Group != 0; ++i) {
-            distinctSums[i] = 0.0;
-            distinctLayers[i] = 0.0;
-        }
-        for (std::int32_t i = 0; i < distinct; i += Group) {
-            RepeatInRegisters(distinctSums + i, distinctLayers + i, first, second, period, left);
+        if (distinct <= FewDistinct) {
+            // A flat piece: lanes would mostly jump padding.
+            for (std::int32_t i = 0; i < distinct; ++i) {
+                distinctSums[i] = RepeatContributions(static_cast<float>(distinctSums[i]), distinctLayers[i] * first,
+                                                      distinctLayers[i] * second, count);
+            }
+        } else {
+            // Padding of contribution 0, which stops at once.
+            for (std::int32_t i = distinct; i % Group != 0; ++i) {
+                distinctSums[i] = 0.0;
+                distinctLayers[i] = 0.0;
+            }
+            for (std::int32_t i = 0; i < distinct; i += Group) {
+                RepeatInRegisters(distinctSums + i, distinctLayers + i, first, second, period, left);
+            }
         }
         for (std::int32_t x = 0; x < piece; ++x) {
             sums[start + x] = static_cast<float>(distinctSums[owner[x]]);
