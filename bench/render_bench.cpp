@@ -48,8 +48,9 @@ void CountPixelOctaves(benchmark::State& state, std::int64_t side, const OctaveN
         pixelOctaves, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-// Renders the same (warm) image again and again on the given threads (0: all),
-// with the kernels of level.
+// Renders the same (warm) image again and again: by the per-pixel definition,
+// or with a render control on the given threads (0: all), or without one (all
+// threads, no stop checks or progress).
 void RenderWarm(benchmark::State& state, const OctaveNoise& noise, unsigned threads, bool perPixel = false,
                 bool withControl = true) {
     const auto side = static_cast<std::int32_t>(state.range(0));
@@ -146,9 +147,6 @@ void RegisterMapBenchmarks() {
     })->Arg(512)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("BM_AllThreadsDefaults/plain", [defaults](benchmark::State& state) {
         RenderWarm(state, defaults, 0, false, false);
-    })->Arg(512)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("BM_OneThreadDefaults/plain", [defaults](benchmark::State& state) {
-        RenderWarm(state, defaults, 1, false, false);
     })->Arg(512)->Unit(benchmark::kMillisecond);
     // Speed-up from one thread to two on a warm 4096 x 4096 map.
     const OctaveNoise varyFrequency8 = VaryFrequency8.Noise();

@@ -49,11 +49,13 @@ public:
     template <typename T>
     [[nodiscard]] T* Take(std::uint64_t count) noexcept {
         used_ = (used_ + ArrayAlignment - 1) & ~(ArrayAlignment - 1);
-        T* array = reinterpret_cast<T*>(memory_ + used_);
+        T* array = memory_ != nullptr ? reinterpret_cast<T*>(memory_ + used_) : nullptr;
         used_ += count * sizeof(T);
-        assert(used_ <= size_);
+        assert(memory_ == nullptr || used_ <= size_);
         return array;
     }
+
+    [[nodiscard]] std::uint64_t Used() const noexcept { return used_; }
 
 private:
     std::byte* memory_;
@@ -157,7 +159,9 @@ struct Workspace {
     // Lattice hashes of a range of index sums, or smoothed values by index sum.
     double* table;
 
-    Workspace(const TilePlan& tilePlan, std::byte* memory) : plan(tilePlan) {
+    // Carves the arrays from memory, or only counts their bytes (into
+    // bytesUsed) when memory is null.
+    Workspace(const TilePlan& tilePlan, std::byte* memory, std::uint64_t* bytesUsed = nullptr) : plan(tilePlan) {
         Arena arena(memory, WorkspaceBytes);
         const std::uint64_t w = static_cast<std::uint64_t>(plan.width);
         const std::uint64_t h = static_cast<std::uint64_t>(plan.height);
@@ -175,10 +179,14 @@ struct Workspace {
         rows = {arena.Take<float>(h), arena.Take<float>(h), arena.Take<double>(h), arena.Take<double>(h)};
         sums = arena.Take<float>(w * h);
         kept = arena.Take<ColumnTerms>(static_cast<std::uint64_t>(plan.keptLayers));
+        ColumnTerms counted;  // stands in for kept layers' terms that are only counted
         for (std::int32_t i = 0; i < plan.keptLayers; ++i) {
-            kept[i].Take(arena, w);
+            (kept != nullptr ? kept[i] : counted).Take(arena, w);
         }
         table = arena.Take<double>(plan.tableEntries);
+        if (bytesUsed != nullptr) {
+            *bytesUsed = arena.Used();
+        }
     }
 };
 
@@ -589,6 +597,12 @@ private:
 };
 
 }  // namespace
+
+std::uint64_t WorkspaceBytesUsed(const TilePlan& plan) {
+    std::uint64_t used = 0;
+    const Workspace counted(plan, nullptr, &used);
+    return used;
+}
 
 bool RenderUnit(const OctaveNoise& noise, const TilePlan& plan, std::byte* memory, const PixelBlock& unit,
                 MapImage& image, RenderControl* control) {

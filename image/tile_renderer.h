@@ -3,12 +3,17 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "image/render_control.h"
 #include "image/render_plan.h"
 
 class OctaveNoise;
 struct MapImage;
+
+// The bytes of working memory that the tiles of plan take; at most
+// WorkspaceBytes for every plan that PlanTiles makes.
+[[nodiscard]] std::uint64_t WorkspaceBytesUsed(const TilePlan& plan);
 
 // Fills every pixel of unit (whole tiles of plan, one column band) with
 // GrayLevel(noise.Sample(x, y)), byte for byte what RenderMapPerPixel writes.
