@@ -29,10 +29,12 @@ struct Parameters {
     float persistence = 0.25f;
     int varyFrequency = 0;
     int varyAmplitude = 0;
+    float amplitude = 1.0f;
 
     [[nodiscard]] OctaveNoise Noise() const {
         OctaveNoise noise;
         noise.octaves = octaves;
+        noise.amplitude = amplitude;
         noise.frequency = frequency;
         noise.persistence = persistence;
         noise.varyFrequency = varyFrequency;
@@ -187,6 +189,9 @@ void RegisterHugeOctaveBenchmarks() {
         {"Frequency1e30", MostOctaves, 1e30f},
         {"FrequencyInf", MostOctaves, std::numeric_limits<float>::infinity()},
         {"FrequencyNan", MostOctaves, std::numeric_limits<float>::quiet_NaN()},
+        {"Amplitude0", MostOctaves, 0.015f, 0.25f, 0, 0, 0.0f},
+        {"AmplitudeInf", MostOctaves, 0.015f, 0.25f, 0, 0, std::numeric_limits<float>::infinity()},
+        {"AmplitudeNan", MostOctaves, 0.015f, 0.25f, 0, 0, std::numeric_limits<float>::quiet_NaN()},
         {"Persistence0.99", MostOctaves, 0.015f, 0.99f, 0, 1},
         {"Persistence0.999", MostOctaves, 0.015f, 0.999f, 0, 1},
     };
