@@ -23,49 +23,15 @@ for file in "$program" "$render_map" "$control_centres"; do
   [ -x "$file" ] || fail "$file is not built"
 done
 
-work=$(mktemp -d)
-program_pid=
-stop() {
-  if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
-    kill "$program_pid" 2>/dev/null || true
-    wait "$program_pid" 2>/dev/null || true
-  fi
-  x_session_stop
-  rm -rf "$work"
-}
-trap stop EXIT
-
 # -bs: without backing store the X server cannot put back a part of a window
 # that another window covered; the program must paint it again.
-x_session_start "$work" -bs
-
-declare -A centre_x centre_y
-while read -r name x y; do
-  centre_x[$name]=$x
-  centre_y[$name]=$y
-done < <("$control_centres")
-
-(cd "$work" && exec "$program") >"$work/program.log" 2>&1 &
-program_pid=$!
-x_find_window main "$program_pid" Velmora
-x_find_window picture "$program_pid" Picture
+x_work_start -bs
+x_read_centres "$control_centres"
+x_start_program "$work"
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 not() { ! "$@"; }
 
-# geometry ID: sets client_x client_y client_w client_h of the window's client area.
-geometry() {
-  local info
-  info=$(xwininfo -id "$1")
-  client_x=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
-  client_y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
-  client_w=$(sed -n 's/^ *Width: *//p' <<<"$info")
-  client_h=$(sed -n 's/^ *Height: *//p' <<<"$info")
-}
-client_size_is() {
-  geometry "$1"
-  [ "$client_w" = "$2" ] && [ "$client_h" = "$3" ]
-}
 # above A B: window A is higher in the stacking order than window B.
 above() {
   local stacking a b
@@ -75,23 +41,14 @@ above() {
   b=$(printf '0x%x' "$2")
   [[ "$stacking" == *" $b "*" $a "* ]]
 }
-click() {
-  xdotool mousemove --sync --window "$main" "${centre_x[$1]}" "${centre_y[$1]}" click 1
-  wait_until 10 "focus on the form" x_active_is "$main"
-}
-type_into() {
-  click "$1"
-  xdotool key --clearmodifiers ctrl+a
-  xdotool type --delay 20 -- "$2"
-}
 raise_form() {
-  geometry "$main"
+  x_geometry "$main"
   xdotool mousemove --sync --window "$main" 3 $((client_h - 3)) click 1
   wait_until 30 "form above the picture window" above "$main" "$picture"
 }
 # show_picture FILE: brings the picture window up and stores what it shows.
 show_picture() {
-  geometry "$picture"
+  x_geometry "$picture"
   xdotool mousemove --sync --window "$picture" $((client_w - 4)) $((client_h - 4)) click 1
   wait_until 30 "picture window above the form" above "$picture" "$main"
   import -window "$picture" "png:$1" || fail "could not take a screenshot of the picture window"
@@ -133,11 +90,11 @@ PY
 type_into IDC_WIDTH 480
 type_into IDC_HEIGHT 360
 click IDC_GENERATE
-wait_until 60 "picture window of 480x360" client_size_is "$picture" 480 360
+wait_until 60 "picture window of 480x360" x_client_size_is "$picture" 480 360
 "$render_map" 480 360 4 0.015 1 0.25 0 0 "$work/expected.bmp" || fail "the core could not render the expected map"
 show_picture "$work/before.png"
 problem=$(images same "$work/before.png" "$work/expected.bmp" 2>&1) || fail "the small map is not shown: $problem"
-geometry "$picture"
+x_geometry "$picture"
 picture_before="$client_x $client_y $client_w $client_h"
 pass "the small map is shown"
 
@@ -163,7 +120,7 @@ red_at() {
   import -window root -crop "1x1+$1+$2" -depth 8 txt:- | grep -q '#FF0000'
 }
 import -window "$main" "png:$work/form-before.png" || fail "could not take a screenshot of the form"
-geometry "$main"
+x_geometry "$main"
 probe_x=$((client_x + 20)) probe_y=$((client_y + 20))
 xmessage -geometry 800x600+0+0 -bg red -fg red cover >/dev/null 2>&1 &
 cover_pid=$!
@@ -172,9 +129,9 @@ kill "$cover_pid"
 wait "$cover_pid" 2>/dev/null || true
 wait_until 10 "form painted again" not red_at "$probe_x" "$probe_y"
 import -window "$main" "png:$work/form-after.png" || fail "could not take a screenshot of the form"
-geometry "$main"
+x_geometry "$main"
 form_x=$client_x form_y=$client_y
-geometry "$progress"
+x_geometry "$progress"
 # The dialog with a margin for its frame.
 skip="$((client_x - form_x - 10)),$((client_y - form_y - 40)),$((client_x - form_x + client_w + 10)),$((client_y - form_y + client_h + 10))"
 problem=$(images repainted "$work/form-after.png" "$work/form-before.png" "$skip" 2>&1) ||
@@ -186,8 +143,8 @@ xdotool mousemove --sync --window "$progress" 3 3 click 1
 wait_until 10 "focus on the progress dialog" x_active_is "$progress"
 xdotool key Escape
 wait_until 10 "progress dialog closed after Escape" progress_gone
-wait_until 30 "picture window back at 480x360" client_size_is "$picture" 480 360
-geometry "$picture"
+wait_until 30 "picture window back at 480x360" x_client_size_is "$picture" 480 360
+x_geometry "$picture"
 [ "$client_x $client_y $client_w $client_h" = "$picture_before" ] ||
   fail "the picture window is at $client_x $client_y $client_w $client_h, before it was $picture_before"
 show_picture "$work/after.png"

@@ -18,35 +18,15 @@ python=/usr/bin/python3  # Debian's, which has Pillow
 report_prefix=picture-e2e
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/x_session.sh"
 
-work=$(mktemp -d)
-program_pid=
-stop() {
-  if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
-    kill "$program_pid" 2>/dev/null || true
-    wait "$program_pid" 2>/dev/null || true
-  fi
-  x_session_stop
-  rm -rf "$work"
-}
-trap stop EXIT
-
-x_session_start "$work"
+x_work_start
 mkdir "$work/files"
 
 # start SCALE: runs the program at that scale factor, finds its windows and
 # the centres of its controls in device pixels.
-declare -A centre_x centre_y
 start() {
   export QT_SCALE_FACTOR=$1
-  local name x y
-  while read -r name x y; do
-    centre_x[$name]=$x
-    centre_y[$name]=$y
-  done < <("$build/tests/e2e/velmora_control_centres" | awk -v s="$1" '{ printf "%s %d %d\n", $1, $2 * s + 0.5, $3 * s + 0.5 }')
-  (cd "$work/files" && exec "$program") >"$work/program.log" 2>&1 &
-  program_pid=$!
-  x_find_window main "$program_pid" Velmora
-  x_find_window picture "$program_pid" Picture
+  x_read_centres "$build/tests/e2e/velmora_control_centres" "$1"
+  x_start_program "$work/files"
 }
 
 # frame ID: sets client_w client_h and frame_x frame_y frame_w frame_h.
@@ -63,15 +43,6 @@ frame() {
   frame_h=$((client_h + top + bottom))
 }
 
-click() {
-  xdotool mousemove --sync --window "$main" "${centre_x[$1]}" "${centre_y[$1]}" click 1
-  wait_until 10 "focus on the form" x_active_is "$main"
-}
-type_into() {
-  click "$1"
-  xdotool key --clearmodifiers ctrl+a
-  xdotool type --delay 20 -- "$2"
-}
 # The windows overlap. The picture comes forward by the window manager's
 # activation, as window switching does; the form by a click on its
 # bottom-left corner, which the picture never covers.

@@ -40,55 +40,17 @@ for tool in Xvfb openbox xdotool xwininfo xprop xdpyinfo import "$python"; do
 done
 "$python" -c 'import PIL' 2>/dev/null || fail "$python has no Pillow (python3-pil)"
 
-work=$(mktemp -d)
-program_pid=
-stop() {
-  if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
-    kill "$program_pid" 2>/dev/null || true
-    wait "$program_pid" 2>/dev/null || true
-  fi
-  x_session_stop
-  rm -rf "$work"
-}
-trap stop EXIT
-
 # --- An X server on a free display, and a window manager -----------------
-x_session_start "$work"
+x_work_start
 pass "Xvfb runs on $DISPLAY with openbox managing it"
 
-# --- Where the controls are ------------------------------------------------
-declare -A centre_x centre_y
-while read -r name x y; do
-  centre_x[$name]=$x
-  centre_y[$name]=$y
-done < <("$control_centres")
-[ -n "${centre_x[IDC_GENERATE]:-}" ] || fail "the control helper printed no controls"
-
-# --- Start the program -----------------------------------------------------
+# --- Where the controls are, and the program --------------------------------
+x_read_centres "$control_centres"
 mkdir "$work/files"
-(cd "$work/files" && exec "$program") >"$work/program.log" 2>&1 &
-program_pid=$!
-
-x_find_window main "$program_pid" Velmora
-x_find_window picture "$program_pid" Picture
+x_start_program "$work/files"
 pass "both windows open"
 
-# geometry ID: sets client_x client_y client_w client_h and mapped.
-geometry() {
-  local info
-  info=$(xwininfo -id "$1")
-  client_x=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
-  client_y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
-  client_w=$(sed -n 's/^ *Width: *//p' <<<"$info")
-  client_h=$(sed -n 's/^ *Height: *//p' <<<"$info")
-  mapped=$(sed -n 's/.*Map State: *//p' <<<"$info")
-}
-client_size_is() {
-  geometry "$1"
-  [ "$client_w" = "$2" ] && [ "$client_h" = "$3" ] && [ "$mapped" = IsViewable ]
-}
-
-geometry "$main"
+x_geometry "$main"
 [ "$client_w" = "${centre_x[IDD_MAIN]}" ] && [ "$client_h" = "${centre_y[IDD_MAIN]}" ] ||
   fail "the form's client area is ${client_w}x${client_h}, its template says ${centre_x[IDD_MAIN]}x${centre_y[IDD_MAIN]}"
 pass "the form is ${client_w}x${client_h} as its template says"
@@ -96,15 +58,6 @@ pass "the form is ${client_w}x${client_h} as its template says"
 # --- Drive the form as a person does --------------------------------------
 # Keys go to the focused window: wait for the window manager to focus the
 # form before anything is typed.
-click() {
-  xdotool mousemove --sync --window "$main" "${centre_x[$1]}" "${centre_y[$1]}" click 1
-  wait_until 10 "focus on the form" x_active_is "$main"
-}
-type_into() {
-  click "$1"
-  xdotool key --clearmodifiers ctrl+a
-  xdotool type --delay 20 -- "$2"
-}
 type_into IDC_WIDTH "$map_width"
 type_into IDC_HEIGHT "$map_height"
 type_into IDC_OCTAVES "$octaves"
@@ -117,13 +70,13 @@ click IDC_VARY_AMPLITUDE
 xdotool key Escape
 click IDC_GENERATE
 
-wait_until 60 "picture window of ${map_width}x${map_height}" client_size_is "$picture" "$map_width" "$map_height"
+wait_until 60 "picture window of ${map_width}x${map_height}" x_client_size_is "$picture" "$map_width" "$map_height"
 pass "the picture window's client area is exactly ${map_width}x${map_height}"
 
 frame_origin() {
   local extents
   extents=$(xprop -id "$1" _NET_FRAME_EXTENTS | sed -n 's/.*= *//p')
-  geometry "$1"
+  x_geometry "$1"
   local left top
   left=$(cut -d, -f1 <<<"$extents" | tr -d ' ')
   top=$(cut -d, -f3 <<<"$extents" | tr -d ' ')
@@ -149,7 +102,7 @@ on_top() {
 }
 # The form covers the picture's left part: click near its bottom-right corner.
 click_picture() {
-  geometry "$picture"
+  x_geometry "$picture"
   xdotool mousemove --sync --window "$picture" $((client_w - 4)) $((client_h - 4)) click 1
 }
 click_picture
@@ -180,7 +133,7 @@ pass "the picture window shows the map pixel for pixel"
 # The picture now covers the form's right part: bring the form forward by
 # clicking its bottom-left corner, which nothing covers.
 raise_form() {
-  geometry "$main"
+  x_geometry "$main"
   xdotool mousemove --sync --window "$main" 3 $((client_h - 3)) click 1
   wait_until 30 "form on top" on_top "$main"
 }
@@ -196,7 +149,7 @@ if [ -n "$screenshot_out" ]; then
   frame_origin "$picture"
   right=$((client_x + client_w + 8))
   bottom=$((client_y + client_h + 8))
-  geometry "$main"
+  x_geometry "$main"
   [ "$((client_x + client_w + 8))" -gt "$right" ] && right=$((client_x + client_w + 8))
   [ "$((client_y + client_h + 8))" -gt "$bottom" ] && bottom=$((client_y + client_h + 8))
   import -window root -crop "${right}x${bottom}+0+0" +repage "png:$screenshot_out" ||
@@ -213,7 +166,7 @@ raise_form
 type_into IDC_WIDTH 64
 type_into IDC_HEIGHT 48
 click IDC_GENERATE
-wait_until 60 "picture window of 64x48 after Alt+F4 on it" client_size_is "$picture" 64 48
+wait_until 60 "picture window of 64x48 after Alt+F4 on it" x_client_size_is "$picture" 64 48
 kill -0 "$program_pid" 2>/dev/null || fail "the program ended after Alt+F4 on the picture window"
 pass "Alt+F4 on the picture window leaves it open"
 

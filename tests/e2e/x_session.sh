@@ -3,6 +3,10 @@
 #
 #   x_session_start WORKDIR [XVFB_OPTION...]   starts both and exports DISPLAY;
 #                                               x_session_stop ends them
+#   x_work_start [XVFB_OPTION...]   a work folder $work and the session, both
+#                                   ended (with the program) when the script exits
+#   x_read_centres HELPER [SCALE], x_start_program DIR, x_geometry ID,
+#   x_client_size_is ID W H, click CONTROL, type_into CONTROL TEXT
 #   wait_until SECONDS WHAT COMMAND...
 #   x_find_window VAR PID TITLE, x_active_is ID, x_wait_exit PID WHAT
 #   pass MESSAGE, fail MESSAGE, passed_all
@@ -121,4 +125,76 @@ x_wait_exit() {
   wait_until 30 "$2" x_process_ended "$1"
   exit_status=0
   wait "$1" || exit_status=$?
+}
+
+# x_work_start [XVFB_OPTION...]: a fresh work folder in $work and the X
+# session; when the script exits, the program started by x_start_program is
+# stopped, then the session, and the folder is removed.
+x_work_start() {
+  work=$(mktemp -d)
+  program_pid=
+  trap x_work_stop EXIT
+  x_session_start "$work" "$@"
+}
+
+x_work_stop() {
+  if [ -n "${program_pid:-}" ] && kill -0 "$program_pid" 2>/dev/null; then
+    kill "$program_pid" 2>/dev/null || true
+    wait "$program_pid" 2>/dev/null || true
+  fi
+  x_session_stop
+  rm -rf "$work"
+}
+
+# x_read_centres HELPER [SCALE]: fills the arrays centre_x and centre_y, by
+# control name, from the control-centres helper, in device pixels at SCALE
+# (default 1).
+x_read_centres() {
+  local helper=$1 scale=${2:-1} name x y
+  declare -gA centre_x centre_y
+  while read -r name x y; do
+    centre_x[$name]=$x
+    centre_y[$name]=$y
+  done < <("$helper" | awk -v s="$scale" '{ printf "%s %d %d\n", $1, $2 * s + 0.5, $3 * s + 0.5 }')
+  [ -n "${centre_x[IDC_GENERATE]:-}" ] || fail "the control helper printed no controls"
+}
+
+# x_start_program DIR: starts $program in DIR, its output in
+# $work/program.log, and finds its windows: sets program_pid, main and picture.
+x_start_program() {
+  (cd "$1" && exec "$program") >"$work/program.log" 2>&1 &
+  program_pid=$!
+  x_find_window main "$program_pid" Velmora
+  x_find_window picture "$program_pid" Picture
+}
+
+# x_geometry ID: sets client_x client_y client_w client_h of the window's
+# client area, and mapped.
+x_geometry() {
+  local info
+  info=$(xwininfo -id "$1")
+  client_x=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
+  client_y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
+  client_w=$(sed -n 's/^ *Width: *//p' <<<"$info")
+  client_h=$(sed -n 's/^ *Height: *//p' <<<"$info")
+  mapped=$(sed -n 's/.*Map State: *//p' <<<"$info")
+}
+
+# x_client_size_is ID W H: the window is shown with a client area of W x H.
+x_client_size_is() {
+  x_geometry "$1"
+  [ "$client_w" = "$2" ] && [ "$client_h" = "$3" ] && [ "$mapped" = IsViewable ]
+}
+
+# click CONTROL: clicks a control of the form ($main) by its name and waits
+# for the window manager to focus the form, since keys go to the focused
+# window. type_into CONTROL TEXT: replaces the text of a field.
+click() {
+  xdotool mousemove --sync --window "$main" "${centre_x[$1]}" "${centre_y[$1]}" click 1
+  wait_until 10 "focus on the form" x_active_is "$main"
+}
+type_into() {
+  click "$1"
+  xdotool key --clearmodifiers ctrl+a
+  xdotool type --delay 20 -- "$2"
 }
