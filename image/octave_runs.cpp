@@ -47,8 +47,8 @@ bool RepeatRow(float* sums, const double* layer, float first, float second, std:
 // Octave by octave while the amplitude still changes, stopping early once no
 // sum can change any more; once the amplitude repeats (period 1 or 2), every
 // pixel jumps to its end.
-bool AddLongRun(const OctaveNoise& noise, float* sums, const double* layer, std::int32_t width, float amplitude,
-                std::int64_t count, const RenderControl* control) {
+bool AddRunInSteps(const OctaveNoise& noise, float* sums, const double* layer, std::int32_t width, float amplitude,
+                   std::int64_t count, const RenderControl* control) {
     // Amplitudes that never grow in magnitude leave a sum alone for good once
     // its contribution is too small to move it.
     const bool shrinking = noise.varyAmplitude == 0 || std::fabs(noise.persistence) <= 1.0f;
@@ -91,16 +91,10 @@ void RunAmplitudes(const OctaveNoise& noise, float amplitude, std::int64_t count
     }
 }
 
-bool AddOctaveRun(const OctaveNoise& noise, float* sums, const double* layer, std::int32_t width, float amplitude,
-                  std::int64_t count, bool fresh, const RenderControl* control) {
-    if (count > ShortRun) {
-        if (fresh) {
-            std::fill_n(sums, width, 0.0f);
-        }
-        return AddLongRun(noise, sums, layer, width, amplitude, count, control);
+bool AddLongRun(const OctaveNoise& noise, float* sums, const double* layer, std::int32_t width, float amplitude,
+                std::int64_t count, bool fresh, const RenderControl* control) {
+    if (fresh) {
+        std::fill_n(sums, width, 0.0f);
     }
-    float amplitudes[ShortRun];
-    RunAmplitudes(noise, amplitude, count, amplitudes);
-    Kernels().addOctaves(sums, layer, amplitudes, static_cast<std::int32_t>(count), fresh, width);
-    return true;
+    return AddRunInSteps(noise, sums, layer, width, amplitude, count, control);
 }

@@ -9,18 +9,19 @@
 
 class OctaveNoise;
 
-// Runs of at most this many octaves are added octave by octave; longer ones
-// with the settled-sum stop and exact jumps.
+// Runs of at most this many octaves are added octave by octave (the kernels'
+// addOctaves); longer ones with AddLongRun.
 constexpr std::int64_t ShortRun = 32;
 
 // The amplitudes of count (at most ShortRun) octaves after one of amplitude.
 void RunAmplitudes(const OctaveNoise& noise, float amplitude, std::int64_t count, float* amplitudes);
 
-// Adds count (at least 1) octaves of the layer row layer (width values) to the
-// row of sums, exactly as count single octaves do; amplitude is that of the
-// octave before the first of them, and the run's amplitudes follow from it as
-// noise says. With fresh the sums start at 0, whatever their memory holds.
-// Checks control (may be null) every few milliseconds and returns false,
-// leaving the sums partly updated, once it asks to stop.
-[[nodiscard]] bool AddOctaveRun(const OctaveNoise& noise, float* sums, const double* layer, std::int32_t width,
-                                float amplitude, std::int64_t count, bool fresh, const RenderControl* control);
+// Adds count (more than ShortRun) octaves of the layer row layer (width
+// values) to the row of sums, exactly as count single octaves do, with the
+// settled-sum stop and the exact jumps; amplitude is that of the octave before
+// the first of them, and the run's amplitudes follow from it as noise says.
+// With fresh the sums start at 0, whatever their memory holds. Checks control
+// (may be null) every few milliseconds and returns false, leaving the sums
+// partly updated, once it asks to stop.
+[[nodiscard]] bool AddLongRun(const OctaveNoise& noise, float* sums, const double* layer, std::int32_t width,
+                              float amplitude, std::int64_t count, bool fresh, const RenderControl* control);

@@ -354,7 +354,9 @@ private:
                 kernels_.blendRows(work_.blended[slot0], work_.blended[slot1], w0, w1, work_.layer, width_);
             }
             // The first layer's octaves start the sums, which hold nothing yet.
-            if (!AddOctaveRun(noise_, sums, work_.layer, width_, amplitude, runLength, layer == 0, control_)) {
+            if (runLength <= ShortRun) {
+                kernels_.addOctaves(sums, work_.layer, runAmplitudes, runLength, layer == 0, width_);
+            } else if (!AddLongRun(noise_, sums, work_.layer, width_, amplitude, runLength, layer == 0, control_)) {
                 return false;
             }
         }
