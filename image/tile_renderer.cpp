@@ -467,7 +467,6 @@ private:
         if (entries > static_cast<std::int64_t>(work_.plan.tableEntries) || entries > 2 * reads + 4096) {
             return false;
         }
-        tableXLow_ = xLow;
         tableYLow_ = yLow;
         const std::int64_t first = xLow + 57 * yLow;
         for (std::int64_t i = 0; i < entries; ++i) {
@@ -591,7 +590,6 @@ private:
     std::int32_t keyCount_ = 0;
     bool consecutive_ = false;  // smoothed values cover keys[0] ... keys[0] + keySpan_ - 1
     std::int32_t keySpan_ = 0;
-    std::int64_t tableXLow_ = 0;
     std::int64_t tableYLow_ = 0;
     const ColumnTerms* columns_ = nullptr;  // of the layer being added
     CachedRow cached_[2];
