@@ -387,10 +387,11 @@ bool WriteSmallGrayLevels(const float* sums, std::uint8_t* __restrict out, std::
     // Sixteen gray levels at a time, spread to blue, green and red bytes.
     for (; x + 16 <= count; x += 16) {
         const U8x16 gray = SmallGrayLevels(sums + x);
-        Store(out + 3 * x, __builtin_shuffle(gray, U8x16{0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5}));
-        Store(out + 3 * x + 16, __builtin_shuffle(gray, U8x16{5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10}));
+        Store(out + 3 * x, __builtin_shufflevector(gray, gray, 0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5));
+        Store(out + 3 * x + 16,
+              __builtin_shufflevector(gray, gray, 5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10));
         Store(out + 3 * x + 32,
-              __builtin_shuffle(gray, U8x16{10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15}));
+              __builtin_shufflevector(gray, gray, 10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15));
     }
     if (x < count) {
         alignas(64) float rest[16] = {};

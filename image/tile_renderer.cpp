@@ -59,7 +59,7 @@ public:
 
 private:
     std::byte* memory_;
-    std::uint64_t size_;
+    [[maybe_unused]] std::uint64_t size_;  // checked in debug builds
     std::uint64_t used_ = 0;
 };
 
