@@ -209,6 +209,17 @@ void RegisterHugeOctaveBenchmarks() {
     }
 }
 
+// Whether a run ended without a time: Google Benchmark 1.8 replaced the
+// run's error_occurred with skipped, and both versions are in use.
+template <typename Run>
+bool RunFailed(const Run& run) {
+    if constexpr (requires { run.skipped; }) {
+        return static_cast<bool>(run.skipped);
+    } else {
+        return run.error_occurred;
+    }
+}
+
 // Prints the usual table and remembers each run's real time per iteration,
 // so that main can pair "BM_PerPixel<Map>/<size>" with "BM_OneThread<Map>/<size>".
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -216,7 +227,7 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+            if (run.run_type == Run::RT_Iteration && !RunFailed(run)) {
                 std::string name = run.benchmark_name();
                 name = name.substr(0, name.find("/iterations:"));
                 times_[name] = run.GetAdjustedRealTime();
