@@ -55,7 +55,11 @@ void PictureDialog::ResizePictureWindow(std::int32_t width, std::int32_t height)
     resize(client);
     view_->ResetMap();
     PlaceFrameAt(PicturePosition);
-    show();
+    // Showing a window that is already shown again would, since Qt 6.8, put
+    // it back where the widget last heard it was, before the move above.
+    if (!isVisible()) {
+        show();
+    }
     lower();
 }
 
