@@ -102,7 +102,8 @@ WAYLAND_DISPLAY=velmora WAYLAND_DEBUG=client "$program" >"$work/program.log" 2>&
 program_pid=$!
 toplevel_titled() {
   kill -0 "$program_pid" 2>/dev/null || fail "the program ended under Wayland: $(grep -v '^\[' "$work/program.log" | tail -n 5)"
-  grep -q "xdg_toplevel@[0-9]*\.set_title(\"$1\")" "$work/program.log"
+  # Wayland's protocol log names objects xdg_toplevel@N before libwayland 1.23, xdg_toplevel#N since.
+  grep -qE "xdg_toplevel[@#][0-9]+\.set_title\(\"$1\"\)" "$work/program.log"
 }
 wait_until 30 "Wayland window \"Velmora\"" toplevel_titled Velmora
 wait_until 30 "Wayland window \"Picture\"" toplevel_titled Picture
