@@ -24,11 +24,18 @@ velmora_install() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   velmora_log "installing ${missing[*]}"
-  local sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -q >/dev/null
-  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+  velmora_as_root apt-get update -q >/dev/null
+  velmora_as_root apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The Debian mirror that this machine's apt sources name first (not its
+# security archive), for roots made with debootstrap.
+velmora_debian_mirror() {
+  local uri
+  uri=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null |
+    sed -n -e 's/^URIs:[[:space:]]*//p' -e 's/^deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?//p' |
+    tr ' ' '\n' | grep -E '^(https?|file)://' | grep -v -- '-security' | head -n 1 || true)
+  echo "${uri:-http://deb.debian.org/debian}"
 }
 
 # velmora_build DIR [cmake options...]: configures DIR if needed and builds it.

@@ -39,9 +39,9 @@ package=$(ls "$VELMORA_ROOT"/build/release/velmora_*.deb)
 velmora_log "built $(basename "$package")"
 if [ "${CI:-}" = true ]; then
   velmora_log "installing $(basename "$package") with apt-get"
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$package" >/dev/null
+  velmora_as_root apt-get install -y -q "$package" >/dev/null
   bash "$VELMORA_ROOT/tests/install/check_install.sh" system
-  DEBIAN_FRONTEND=noninteractive apt-get remove -y -q velmora >/dev/null
+  velmora_as_root apt-get remove -y -q velmora >/dev/null
 fi
 
 velmora_log "sanitizer build"
