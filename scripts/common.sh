@@ -11,10 +11,19 @@ VELMORA_BUILD_PACKAGES=(cmake g++ make qt6-base-dev libgl-dev)
 # desktop entry and AppStream validators.
 VELMORA_TEST_PACKAGES=(libgtest-dev libbenchmark-dev xvfb xauth xdotool openbox x11-utils
                        weston xwayland qt6-wayland
-                       imagemagick python3 python3-pil desktop-file-utils appstream dpkg-dev
+                       imagemagick python3 python3-pil desktop-file-utils appstream dpkg-dev file
                        fonts-dejavu-core locales)
 
 velmora_log() { printf '==> %s\n' "$*" >&2; }
+
+# Runs a command as root: directly when the script is root, else through sudo.
+velmora_as_root() {
+  if [ "$(id -u)" -eq 0 ]; then
+    env DEBIAN_FRONTEND=noninteractive "$@"
+  else
+    sudo env DEBIAN_FRONTEND=noninteractive "$@"
+  fi
+}
 
 # Installs whichever of the given packages are missing.
 velmora_install() {
