@@ -1,8 +1,9 @@
 // Prints a digest of maps and samples that cover every way the renderer
 // computes a layer, with every instruction set's kernels, and fails when the
-// kernels disagree with each other or with the per-pixel definition. Run
-// under different processor features (see check_digest.sh), the printed
-// digests must not change: a map must not depend on the machine that made it.
+// kernels disagree with each other or with the per-pixel definition. Run on
+// processors of different features and byte orders (see check_digest.sh),
+// the printed digests must not change: a map must not depend on the machine
+// that made it.
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +26,14 @@ public:
         for (std::size_t i = 0; i < count; ++i) {
             value_ = (value_ ^ p[i]) * 0x100000001B3u;
         }
+    }
+    // A float by its bits, least significant byte first, so that equal values
+    // give equal digests on machines of either byte order.
+    void Add(float value) {
+        const auto bits = std::bit_cast<std::uint32_t>(value);
+        const unsigned char bytes[4] = {static_cast<unsigned char>(bits), static_cast<unsigned char>(bits >> 8),
+                                        static_cast<unsigned char>(bits >> 16), static_cast<unsigned char>(bits >> 24)};
+        Add(bytes, sizeof bytes);
     }
     [[nodiscard]] std::uint64_t Value() const { return value_; }
 
@@ -82,19 +91,25 @@ std::uint64_t SampleDigest() {
     Digest digest;
     const float example = noise.Sample(-0x1.47a948p+8f, 0x1.69c44p+2f);
     std::printf("sample at (-0x1.47a948p+8, 0x1.69c44p+2): %a\n", example);
-    digest.Add(&example, sizeof example);
+    digest.Add(example);
     for (int i = 0; i < 20000; ++i) {
         const float x = -400.0f + 0.0371f * static_cast<float>(i);
         const float y = 5.0f + 0.0173f * static_cast<float>(i % 997);
         const float value = noise.Sample(x, y);
-        digest.Add(&value, sizeof value);
+        digest.Add(value);
     }
     return digest.Value();
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // --chosen-kernels: the kernels this processor gets when nothing chose
+    // others, as their name; the check runs it on emulated processors.
+    if (argc == 2 && std::string(argv[1]) == "--chosen-kernels") {
+        std::printf("%s\n", Kernels().name);
+        return 0;
+    }
     bool agree = true;
     std::printf("samples %016llx\n", static_cast<unsigned long long>(SampleDigest()));
     for (const Map& map : Maps) {
