@@ -13,6 +13,11 @@ VELMORA_TEST_PACKAGES=(libgtest-dev libbenchmark-dev xvfb xauth xdotool openbox 
                        weston xwayland qt6-wayland
                        imagemagick python3 python3-pil desktop-file-utils appstream dpkg-dev file
                        fonts-dejavu-core locales)
+# On x86-64 the digests are also checked on emulated processors without
+# AVX-512 and without AVX.
+if [ "$(dpkg --print-architecture)" = amd64 ]; then
+  VELMORA_TEST_PACKAGES+=(qemu-user-static)
+fi
 
 velmora_log() { printf '==> %s\n' "$*" >&2; }
 
