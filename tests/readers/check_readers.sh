@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Decodes the sample files with two independent readers, Pillow and
-# ImageMagick, and compares their pixels with what the writer meant.
+# ImageMagick, and compares their pixels with what the writer meant. An
+# emulator after the writer runs a writer built for another processor.
+#
+# Usage: check_readers.sh WRITER [EMULATOR [ARGUMENT...]]
 set -euo pipefail
 writer=$1
+shift
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$writer" "$work"
+"$@" "$writer" "$work"
 
 failures=0
 for bmp in "$work"/*.bmp; do
