@@ -14,7 +14,7 @@ flock 9
 
 velmora_log "release build"
 velmora_build "$VELMORA_ROOT/build/release" -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=ON \
-  -DVELMORA_BUILD_BENCH=ON
+  -DVELMORA_BUILD_BENCH=ON -DVELMORA_WARNINGS_AS_ERRORS=ON
 (cd "$VELMORA_ROOT/build/release" && ctest --output-on-failure -j 2)
 
 # The benchmark must build and run; its timings are read by people, not checked here.
@@ -50,5 +50,5 @@ fi
 
 velmora_log "sanitizer build"
 velmora_build "$VELMORA_ROOT/build/sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_TESTS=ON \
-  -DVELMORA_SANITIZE=ON -DVELMORA_BUILD_UI=OFF
+  -DVELMORA_SANITIZE=ON -DVELMORA_BUILD_UI=OFF -DVELMORA_WARNINGS_AS_ERRORS=ON
 (cd "$VELMORA_ROOT/build/sanitize" && ctest --output-on-failure -j 2)
