@@ -48,8 +48,13 @@ std::atomic<const LayerKernels*> chosen{nullptr};
 const LayerKernels& Kernels() noexcept {
     const LayerKernels* kernels = chosen.load(std::memory_order_acquire);
     if (kernels == nullptr) {
-        kernels = KernelsOf(Levels().back());
-        chosen.store(kernels, std::memory_order_release);
+        // The best level only in place of none: a UseKernelLevel that came in
+        // since the load above keeps its choice, which the failed exchange
+        // then returns.
+        const LayerKernels* best = KernelsOf(Levels().back());
+        if (chosen.compare_exchange_strong(kernels, best, std::memory_order_acq_rel, std::memory_order_acquire)) {
+            kernels = best;
+        }
     }
     return *kernels;
 }

@@ -88,5 +88,6 @@ enum class KernelLevel { Baseline, Avx2, Avx512 };
 
 // Makes Kernels() return the given level's kernels from now on, for tests and
 // benchmarks that compare the builds; a level the processor cannot run is
-// ignored. Not to be called while a render runs.
+// ignored. Not to be called while a render runs; a call at the moment of the
+// kernels' first use holds, in whichever order the two come.
 void UseKernelLevel(KernelLevel level) noexcept;
