@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <new>
 #include <stop_token>
 #include <system_error>
 #include <thread>
@@ -45,12 +46,16 @@ bool WatchFor(Done&& done) {
 class WorkerPool {
 public:
     // Runs job on the caller and up to helpers pooled threads; false, running
-    // nothing, while another job holds the pool.
+    // nothing, while another job holds the pool, also when that job is the
+    // caller's own. However job(0) ends, it returns or throws only once every
+    // helper has left the job.
     bool Run(unsigned helpers, const std::function<void(unsigned)>& job) {
-        std::unique_lock<std::mutex> busy(busy_, std::try_to_lock);
-        if (!busy.owns_lock()) {
+        // A flag rather than a mutex: a job may call in again from its own
+        // thread, and a mutex must not be tried by the thread that holds it.
+        if (busy_.exchange(true, std::memory_order_acquire)) {
             return false;
         }
+        const HelpersFinish finish{*this};
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             Grow(helpers);
@@ -62,14 +67,32 @@ public:
         }
         wake_.notify_all();
         job(0);
-        if (!WatchFor([this] { return running_.load(std::memory_order_acquire) == 0; })) {
-            std::unique_lock<std::mutex> lock(mutex_);
-            done_.wait(lock, [this] { return running_.load(std::memory_order_acquire) == 0; });
-        }
         return true;
     }
 
 private:
+    // On the way out of Run, however it is left: waits until no helper runs
+    // the job, which the caller's leaving would destroy, then frees the pool.
+    class HelpersFinish {
+    public:
+        explicit HelpersFinish(WorkerPool& pool) : pool_(pool) {}
+        HelpersFinish(const HelpersFinish&) = delete;
+        HelpersFinish& operator=(const HelpersFinish&) = delete;
+        ~HelpersFinish() { pool_.WaitForHelpers(); }
+
+    private:
+        WorkerPool& pool_;
+    };
+
+    void WaitForHelpers() noexcept {
+        const auto done = [this] { return running_.load(std::memory_order_acquire) == 0; };
+        if (!WatchFor(done)) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            done_.wait(lock, done);
+        }
+        busy_.store(false, std::memory_order_release);
+    }
+
     // Starts threads until there are helpers of them, or as many as the
     // system allows.
     void Grow(unsigned helpers) {
@@ -78,6 +101,8 @@ private:
             try {
                 workers_.emplace_back([this, index](std::stop_token stop) { Work(stop, index); });
             } catch (const std::system_error&) {
+                return;
+            } catch (const std::bad_alloc&) {
                 return;
             }
         }
@@ -115,7 +140,7 @@ private:
         }
     }
 
-    std::mutex busy_;  // held for the whole of a job
+    std::atomic<bool> busy_{false};  // set for the whole of a job
     std::mutex mutex_;  // guards job_ and helpers_, and the sleeps on wake_ and done_
     std::condition_variable_any wake_;
     std::condition_variable done_;
