@@ -66,6 +66,14 @@ RenderStatus BackgroundRender::Run(const OctaveNoise& noise, MapImage& image, co
         UpdateProgress();
     });
 
+    connect(
+        this, &BackgroundRender::RenderReturned, &loop,
+        [&] {
+            finished = true;
+            loop.quit();
+        },
+        Qt::QueuedConnection);
+
     control_ = &control;
     QCoreApplication::instance()->installEventFilter(this);
     timer.start(ProgressDelay);
@@ -75,18 +83,18 @@ RenderStatus BackgroundRender::Run(const OctaveNoise& noise, MapImage& image, co
         // is joined when it leaves this scope, before anything it uses goes.
         std::jthread worker([&, parameters = noise] {
             status = RenderMap(parameters, image, control);
-            QMetaObject::invokeMethod(
-                &loop,
-                [&] {
-                    finished = true;
-                    loop.quit();
-                },
-                Qt::QueuedConnection);
+            emit RenderReturned();
         });
         loop.exec();
         if (!finished) {
             control.stop = true;  // the loop was ended from outside: stop rather than wait
         }
+    }
+    // A stop asked for wins over a render that completed meanwhile: a Cancel
+    // queued ahead of the news of the render's end was taken while the
+    // dialog was still open.
+    if (control.stop.load()) {
+        status = RenderStatus::Stopped;
     }
     timer.stop();
     QCoreApplication::instance()->removeEventFilter(this);

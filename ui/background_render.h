@@ -36,7 +36,9 @@ public:
     // button; Cancel, Escape and its close box stop the render. The dialog
     // blocks the owner's input through that filter rather than as a modal
     // window, whose owner would ignore the window manager's close requests.
-    // Returns Stopped, with image of no use, when the render was stopped.
+    // Returns Stopped, with image of no use, whenever a stop was asked for
+    // while it ran: also when the render had completed by then and only the
+    // news of it was still on its way to the event loop.
     [[nodiscard]] RenderStatus Run(const OctaveNoise& noise, MapImage& image, const QString& text);
 
     // Whether Run is waiting for a render.
@@ -45,6 +47,11 @@ public:
     // Asks the running render to stop; Run returns Stopped shortly after.
     // Does nothing when no render runs.
     void Stop() noexcept;
+
+signals:
+    // Emitted on the render's own thread as soon as the render has returned,
+    // before Run hears of it through the event loop.
+    void RenderReturned();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -1,5 +1,6 @@
 // Generate renders in the background: progress and Cancel for a slow map,
-// input discarded while it runs, and a close that does not wait for it.
+// a Cancel that wins even over a render that has just completed, input
+// discarded while it runs, and a close that does not wait for it.
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -9,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,6 +22,7 @@
 #include "message_box_watcher.h"
 #include "noise/octave_noise.h"
 #include "ui/app_state.h"
+#include "ui/background_render.h"
 #include "ui/main_dialog.h"
 #include "ui/picture_dialog.h"
 
@@ -71,6 +74,22 @@ private:
     QTimer timer_;
 };
 
+// Holds a thread until the render has returned, however busy the form is.
+class RenderEnd {
+public:
+    explicit RenderEnd(BackgroundRender* render) {
+        QObject::connect(render, &BackgroundRender::RenderReturned, &connection_, [this] { returned_.release(); },
+                         Qt::DirectConnection);
+    }
+
+    // Whether the render returned within five minutes.
+    [[nodiscard]] bool Wait() { return returned_.tryAcquire(1, 300'000); }
+
+private:
+    QSemaphore returned_;
+    QObject connection_;  // after returned_, so that the connection goes first
+};
+
 enum class Way { CancelButton, Escape, CloseBox };
 
 void Cancel(QDialog* dialog, Way way) {
@@ -95,6 +114,7 @@ private slots:
     void cancelKeepsEverythingAsBefore_data();
     void cancelKeepsEverythingAsBefore();
     void inputDuringARenderIsDiscarded();
+    void closingDuringARenderEndsWithZero_data();
     void closingDuringARenderEndsWithZero();
 
 private:
@@ -112,6 +132,16 @@ private:
         Type("IDC_HEIGHT", QStringLiteral("4096"));
         Type("IDC_OCTAVES", QStringLiteral("2147483647"));
         Type("IDC_PERSISTENCE", QStringLiteral("0.99999"));
+        Click("IDC_VARY_AMPLITUDE");
+    }
+    // 4096 x 4096 with 16 octaves at both switches: seconds of work, long
+    // enough for the progress dialog to open and short enough to wait for.
+    void TypeMapOfSeconds() {
+        Type("IDC_WIDTH", QStringLiteral("4096"));
+        Type("IDC_HEIGHT", QStringLiteral("4096"));
+        Type("IDC_OCTAVES", QStringLiteral("16"));
+        Type("IDC_PERSISTENCE", QStringLiteral("0.5"));
+        Click("IDC_VARY_FREQUENCY");
         Click("IDC_VARY_AMPLITUDE");
     }
 
@@ -137,15 +167,23 @@ void GenerateProgressTest::cleanup() {
 void GenerateProgressTest::cancelKeepsEverythingAsBefore_data() {
     QTest::addColumn<Way>("way");
     QTest::addColumn<bool>("mapBefore");
-    QTest::newRow("Cancel button") << Way::CancelButton << true;
-    QTest::newRow("Escape") << Way::Escape << true;
-    QTest::newRow("close box") << Way::CloseBox << true;
-    QTest::newRow("before any map") << Way::CancelButton << false;
+    // Late: the form is held busy until the render has completed, and only
+    // then is Cancel pressed, while the news of the render's end waits in
+    // the event queue.
+    QTest::addColumn<bool>("late");
+    QTest::newRow("Cancel button") << Way::CancelButton << true << false;
+    QTest::newRow("Escape") << Way::Escape << true << false;
+    QTest::newRow("close box") << Way::CloseBox << true << false;
+    QTest::newRow("before any map") << Way::CancelButton << false << false;
+    QTest::newRow("late Cancel button") << Way::CancelButton << true << true;
+    QTest::newRow("late Escape") << Way::Escape << true << true;
+    QTest::newRow("late close box") << Way::CloseBox << true << true;
 }
 
 void GenerateProgressTest::cancelKeepsEverythingAsBefore() {
     QFETCH(Way, way);
     QFETCH(bool, mapBefore);
+    QFETCH(bool, late);
     PictureDialog* picture = state_->pictureWindow;
     if (mapBefore) {
         Type("IDC_WIDTH", QStringLiteral("40"));
@@ -163,11 +201,15 @@ void GenerateProgressTest::cancelKeepsEverythingAsBefore() {
         image ? std::vector<std::uint8_t>(image->Pixels().begin(), image->Pixels().end()) : std::vector<std::uint8_t>();
     const QRect geometry = picture->geometry();
 
-    TypeSlowMap();
+    RenderEnd renderEnd(dialog_->findChild<BackgroundRender*>());
+    late ? TypeMapOfSeconds() : TypeSlowMap();
     MessageBoxWatcher boxes;
     QImage shownMeanwhile;
     RenderWatcher watcher([&](QDialog* dialog) {
         shownMeanwhile = picture->grab(QRect(0, 0, 40, 30)).toImage();
+        if (late) {
+            QVERIFY(renderEnd.Wait());
+        }
         Cancel(dialog, way);
     });
     Click("IDC_GENERATE");
@@ -230,10 +272,23 @@ void GenerateProgressTest::inputDuringARenderIsDiscarded() {
     QVERIFY(!QFile::exists(path));
 }
 
+void GenerateProgressTest::closingDuringARenderEndsWithZero_data() {
+    QTest::addColumn<bool>("late");
+    QTest::newRow("while it renders") << false;
+    QTest::newRow("once it has completed") << true;
+}
+
 void GenerateProgressTest::closingDuringARenderEndsWithZero() {
-    TypeSlowMap();
+    QFETCH(bool, late);
+    RenderEnd renderEnd(dialog_->findChild<BackgroundRender*>());
+    late ? TypeMapOfSeconds() : TypeSlowMap();
     PictureDialog* picture = state_->pictureWindow;
-    RenderWatcher watcher([this](QDialog*) { dialog_->close(); });
+    RenderWatcher watcher([&](QDialog*) {
+        if (late) {
+            QVERIFY(renderEnd.Wait());
+        }
+        dialog_->close();
+    });
     QTimer::singleShot(0, dialog_.get(), [this] { Click("IDC_GENERATE"); });
     QCOMPARE(dialog_->exec(), 0);
     QVERIFY(watcher.acted);
