@@ -23,7 +23,7 @@ extern char** environ;
 namespace {
 
 constexpr int Rounds = 20;
-constexpr int Lost = 1;            // a round's exit code when the choice was overwritten
+constexpr int Lost = 3;            // a round's exit code when the choice was overwritten
 constexpr int NothingToRace = 77;  // only one level runs here: ctest counts it as skipped
 
 // Allocations on the thread that makes the explicit choice sleep this long
@@ -34,6 +34,13 @@ constexpr int NothingToRace = 77;  // only one level runs here: ctest counts it 
 // moment it woke, and which of the two picks last would be left to chance.
 constexpr std::chrono::milliseconds SlowAllocation{20};
 thread_local bool slowAllocations = false;
+
+void* Allocate(std::size_t size) noexcept {
+    if (slowAllocations) {
+        std::this_thread::sleep_for(SlowAllocation);
+    }
+    return std::malloc(size == 0 ? 1 : size);
+}
 
 // One round, in a fresh process: the explicit choice of the baseline and the
 // first render start together. In whichever order they pick their kernels,
@@ -78,21 +85,48 @@ int RunRound() {
 
 }  // namespace
 
+// Every replaceable form but the aligned ones, which keep their own pairs,
+// so that sanitizers see every allocation freed the way it was made.
 void* operator new(std::size_t size) {
-    if (slowAllocations) {
-        std::this_thread::sleep_for(SlowAllocation);
-    }
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+    if (void* memory = Allocate(size)) {
         return memory;
     }
     throw std::bad_alloc();
+}
+
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
 }
 
 void operator delete(void* memory) noexcept {
     std::free(memory);
 }
 
+void operator delete[](void* memory) noexcept {
+    std::free(memory);
+}
+
 void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+
+void operator delete[](void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+
+void operator delete(void* memory, const std::nothrow_t&) noexcept {
+    std::free(memory);
+}
+
+void operator delete[](void* memory, const std::nothrow_t&) noexcept {
     std::free(memory);
 }
 
