@@ -124,6 +124,7 @@ in_root() {
 # server's abstract socket.
 x_session_start "$work"
 velmora_log "$suite: bash scripts/run.sh as $user"
+run_start=$SECONDS
 in_root "bash scripts/run.sh" >"$work/program.log" 2>&1 &
 run_pid=$!
 main=
@@ -134,7 +135,7 @@ until [ -n "$main" ]; do
   sleep 1
 done
 x_find_window picture "$run_pid" Picture
-pass "scripts/run.sh builds the program and opens both windows"
+pass "scripts/run.sh installs what it needs, builds the program and opens both windows in $((SECONDS - run_start))s"
 # The focus starts in Octaves; Generate is the sixth control in tab order,
 # and Enter presses the button that has the focus.
 xdotool windowactivate --sync "$main"
@@ -160,12 +161,20 @@ x_session_stop
 unset DISPLAY
 
 # --- The test command ---------------------------------------------------------
+# took START: the time since START, in minutes and seconds.
+took() {
+  printf '%dm%02ds' $(((SECONDS - $1) / 60)) $(((SECONDS - $1) % 60))
+}
 velmora_log "$suite: bash scripts/test.sh as $user"
-in_root "bash scripts/test.sh" || fail "scripts/test.sh failed"
-pass "scripts/test.sh passes"
+start=$SECONDS
+status=0
+in_root "bash scripts/test.sh" || status=$?
+[ "$status" = 0 ] || fail "scripts/test.sh failed with exit code $status after $(took "$start")"
+pass "scripts/test.sh passes with exit code 0 in $(took "$start")"
 if [ -n "$then_command" ]; then
   velmora_log "$suite: $then_command as $user"
-  in_root "$then_command" || fail "$then_command failed"
-  pass "$then_command passes"
+  start=$SECONDS
+  in_root "$then_command" || fail "$then_command failed after $(took "$start")"
+  pass "$then_command passes in $(took "$start")"
 fi
 passed_all
