@@ -411,7 +411,6 @@ bool WriteSmallGrayLevels(const float* sums, std::uint8_t* __restrict out, std::
 // algorithm (see there for why a jump is exact), with every decision made
 // per lane and lanes that are done left as they are.
 
-constexpr double FloatMax = 3.4028234663852886e38;
 constexpr double TwoToThe52 = 4503599627370496.0;
 
 VELMORA_LANE_INLINE DoubleRegister Magnitude(DoubleRegister v) {
@@ -425,7 +424,7 @@ VELMORA_LANE_INLINE Int64Register ExponentOf(DoubleRegister v) {
 
 // 2^exponent for exponents of normal doubles.
 VELMORA_LANE_INLINE DoubleRegister PowerOfTwo(Int64Register exponent) {
-    return reinterpret_cast<DoubleRegister>((exponent + 1023) << 52);
+    return reinterpret_cast<DoubleRegister>(PowerOfTwoBits(exponent));
 }
 
 VELMORA_LANE_INLINE DoubleRegister Min(DoubleRegister a, DoubleRegister b) { return a < b ? a : b; }
