@@ -1,6 +1,9 @@
-// Lattice hashes and smoothed values in vector lanes, bit for bit what
-// LatticeHashOfSum and SmoothLatticeValues give, without a conversion between
-// float and double lanes.
+// Vector lanes for the kernels: the vector types of one instruction set, the
+// few operations that need its own instructions, and lattice hashes and
+// smoothed values in lanes, bit for bit what LatticeHashOfSum and
+// SmoothLatticeValues give, without a conversion between float and double
+// lanes. Every instruction-set #if of the kernels is in this file; the kernel
+// families are plain code over what it offers.
 //
 // Included only by the kernel files, each of which defines VELMORA_LANES (the
 // lanes of one vector for its instruction set) before including this.
@@ -19,6 +22,8 @@
 #pragma once
 
 #include <cstdint>
+
+#include "noise/octave_noise.h"
 
 #if defined(__AVX__)
 #include <immintrin.h>
@@ -90,6 +95,42 @@ VELMORA_LANE_INLINE void Store(Element* to, Vector v) {
     __builtin_memcpy(to, &v, sizeof v);
 }
 
+// Lanes values of table at the offsets in lanes.
+VELMORA_LANE_INLINE F32 Gather(const float* table, I32 offsets) {
+#if defined(__AVX512F__)
+    static_assert(Lanes == 16);
+    return reinterpret_cast<F32>(
+        _mm512_mask_i32gather_ps(_mm512_setzero_ps(), 0xFFFF, reinterpret_cast<__m512i>(offsets), table, 4));
+#elif defined(__AVX2__)
+    static_assert(Lanes == 8);
+    return reinterpret_cast<F32>(_mm256_mask_i32gather_ps(_mm256_setzero_ps(), table, reinterpret_cast<__m256i>(offsets),
+                                                          _mm256_castsi256_ps(_mm256_set1_epi32(-1)), 4));
+#else
+    F32 values;
+    for (int lane = 0; lane < Lanes; ++lane) {
+        values[lane] = table[offsets[lane]];
+    }
+    return values;
+#endif
+}
+
+constexpr double TwoToThe52 = 4503599627370496.0;
+
+// floor(v) for v >= 0 (and whole numbers from 2^52 on, which are their own).
+VELMORA_LANE_INLINE DoubleRegister FloorOfPositive(DoubleRegister v) {
+#if defined(__AVX512F__)
+    return reinterpret_cast<DoubleRegister>(
+        _mm512_maskz_roundscale_pd(0xFF, reinterpret_cast<__m512d>(v), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+#elif defined(__AVX__)
+    return reinterpret_cast<DoubleRegister>(_mm256_round_pd(reinterpret_cast<__m256d>(v), _MM_FROUND_FLOOR));
+#else
+    const DoubleRegister nearest = (v + TwoToThe52) - TwoToThe52;
+    const DoubleRegister floor = nearest > v ? nearest - 1.0 : nearest;
+    return v < TwoToThe52 ? floor : v;
+#endif
+}
+
+
 // A lattice value in units of 2^-30, negated: n = m - 2^30, a whole number in
 // [-2^30, 2^30). rounded is n rounded to float; rest = n - rounded, exact.
 struct Lattice {
@@ -107,6 +148,12 @@ VELMORA_LANE_INLINE Lattice LatticeOfSums(U32 n) {
     value.rounded = __builtin_convertvector(value.n, F32);
     value.rest = __builtin_convertvector(value.n - __builtin_convertvector(value.rounded, I32), F32);
     return value;
+}
+
+// The lattice values of the points dx columns right and dy rows up of the
+// points whose index sums are n.
+VELMORA_LANE_INLINE Lattice LatticeAt(U32 n, std::int32_t dx, std::int32_t dy) {
+    return LatticeOfSums(n + LatticeSum(dx, dy));
 }
 
 // float(a + b) for a float a holding a whole number below 2^32 in magnitude:

@@ -7,11 +7,15 @@
 #include <cstdint>
 #include <span>
 
+enum class KernelLevel { Baseline, Avx2, Avx512 };
+
 // Plain loops over arrays of one row (or one run of index sums). "Smoothed
 // value" is SmoothLatticeValues at a lattice point; a "layer value" is
-// InterpolatedValue at a pixel, in double, not rounded.
+// InterpolatedValue at a pixel, in double, not rounded. Each instruction set
+// fills its table with designated initialisers, in this order.
 struct LayerKernels {
-    const char* name;
+    const char* name;  // "baseline", "avx2" or "avx512"
+    KernelLevel level;
 
     // SmoothedValue at count consecutive lattice columns of one lattice row.
     // minus, centre and plus are the lattice values of the rows below, at and
@@ -77,11 +81,12 @@ struct LayerKernels {
     bool (*writeSmallGrayLevels)(const float* sums, std::uint8_t* out, std::int32_t count);
 };
 
-enum class KernelLevel { Baseline, Avx2, Avx512 };
-
 // The kernels in use: the best the processor runs, unless UseKernelLevel
-// chose others.
+// chose others. A render reads this once, at its start.
 [[nodiscard]] const LayerKernels& Kernels() noexcept;
+
+// The kernels of level, which must be one of SupportedKernelLevels().
+[[nodiscard]] const LayerKernels& KernelsFor(KernelLevel level) noexcept;
 
 // The levels this processor can run, baseline first.
 [[nodiscard]] std::span<const KernelLevel> SupportedKernelLevels() noexcept;

@@ -33,9 +33,14 @@
     return 1.0 - static_cast<double>(m) * 9.313225746154785e-10;
 }
 
-// The index sum x + 57 y of lattice point (x, y), wrapping at 32 bits.
+// How far the index sum moves from one lattice row to the next.
+constexpr std::uint32_t LatticeRowSum = 57;
+
+// The index sum x + 57 y of lattice point (x, y), wrapping at 32 bits. The sum
+// is linear, so LatticeSum(dx, dy) is also how far the sum of the neighbour dx
+// columns right and dy rows up lies from a point's own.
 [[nodiscard]] constexpr std::uint32_t LatticeSum(std::int32_t x, std::int32_t y) noexcept {
-    return static_cast<std::uint32_t>(x) + 57u * static_cast<std::uint32_t>(y);
+    return static_cast<std::uint32_t>(x) + LatticeRowSum * static_cast<std::uint32_t>(y);
 }
 
 // The smoothing step of SmoothedValue, from the nine lattice values around a
