@@ -202,9 +202,9 @@ class TileRenderer {
 public:
     // firstInUnit: no tile of these columns was rendered before in this work
     // unit, so kept column terms must be computed rather than reused.
-    TileRenderer(const OctaveNoise& noise, Workspace& work, std::int32_t x0, std::int32_t y0, std::int32_t width,
-                 std::int32_t height, bool firstInUnit, RenderControl* control)
-        : noise_(noise), kernels_(Kernels()), work_(work), x0_(x0), y0_(y0), width_(width), height_(height),
+    TileRenderer(const OctaveNoise& noise, const LayerKernels& kernels, Workspace& work, std::int32_t x0,
+                 std::int32_t y0, std::int32_t width, std::int32_t height, bool firstInUnit, RenderControl* control)
+        : noise_(noise), kernels_(kernels), work_(work), x0_(x0), y0_(y0), width_(width), height_(height),
           firstInUnit_(firstInUnit), control_(control) {}
 
     // Renders the tile; false when asked to stop before it was done.
@@ -356,7 +356,7 @@ private:
             // The first layer's octaves start the sums, which hold nothing yet.
             if (runLength <= ShortRun) {
                 kernels_.addOctaves(sums, work_.layer, runAmplitudes, runLength, layer == 0, width_);
-            } else if (!AddLongRun(noise_, sums, work_.layer, width_, amplitude, runLength, layer == 0, control_)) {
+            } else if (!AddLongRun(noise_, kernels_, sums, work_.layer, width_, amplitude, runLength, layer == 0, control_)) {
                 return false;
             }
         }
@@ -604,12 +604,12 @@ std::uint64_t WorkspaceBytesUsed(const TilePlan& plan) {
     return used;
 }
 
-bool RenderUnit(const OctaveNoise& noise, const TilePlan& plan, std::byte* memory, const PixelBlock& unit,
-                MapImage& image, RenderControl* control) {
+bool RenderUnit(const OctaveNoise& noise, const LayerKernels& kernels, const TilePlan& plan, std::byte* memory,
+                const PixelBlock& unit, MapImage& image, RenderControl* control) {
     Workspace work(plan, memory);
     for (std::int32_t y0 = unit.y0; y0 < unit.y0 + unit.height; y0 += plan.height) {
         const std::int32_t tileHeight = std::min(plan.height, unit.y0 + unit.height - y0);
-        TileRenderer tile(noise, work, unit.x0, y0, unit.width, tileHeight, y0 == unit.y0, control);
+        TileRenderer tile(noise, kernels, work, unit.x0, y0, unit.width, tileHeight, y0 == unit.y0, control);
         if (!tile.Render(image)) {
             return false;
         }
