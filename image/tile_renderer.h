@@ -12,10 +12,6 @@ class OctaveNoise;
 struct LayerKernels;
 struct MapImage;
 
-// The bytes of working memory that the tiles of plan take; at most
-// WorkspaceBytes for every plan that PlanTiles makes.
-[[nodiscard]] std::uint64_t WorkspaceBytesUsed(const TilePlan& plan);
-
 // Fills every pixel of unit (whole tiles of plan, one column band) with
 // GrayLevel(noise.Sample(x, y)), byte for byte what RenderMapPerPixel writes,
 // with kernels, whichever level they are.

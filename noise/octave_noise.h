@@ -7,12 +7,20 @@
 // floating-point contraction.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 // Truncates v toward zero to a 64-bit integer and returns its low 32 bits as a
 // signed lattice index. NaN, infinities and magnitudes of 2^63 or more give 0.
-// Never performs an out-of-range conversion.
-[[nodiscard]] std::int32_t LatticeIndex(double v) noexcept;
+// Never performs an out-of-range conversion. Inline: renderers call it for
+// every column and row of every layer.
+[[nodiscard]] inline std::int32_t LatticeIndex(double v) noexcept {
+    if (!(std::fabs(v) < 9223372036854775808.0)) {
+        return 0;  // NaN, infinities and values that do not fit 64 bits
+    }
+    const auto wide = static_cast<std::int64_t>(v);
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(wide)));
+}
 
 // index + 1, wrapping from INT32_MAX to INT32_MIN.
 [[nodiscard]] constexpr std::int32_t NextLatticeIndex(std::int32_t index) noexcept {

@@ -1,0 +1,74 @@
+// Everything of InterpolatedValue that depends on one coordinate alone: the
+// lattice keys float(ix) and float(ix + 1) at which the smoothed values are
+// taken, and the two blend weights of the fraction. Computed once per column
+// and once per row of a tile, for each layer.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "noise/octave_noise.h"
+
+// The terms of one coordinate of one layer.
+struct AxisTerm {
+    float key0;
+    float key1;
+    float fraction;
+};
+
+// The keys and the fraction of coordinate at frequency, as InterpolatedValue
+// computes them: scaled and fraction rounded to float, the keys whole floats.
+[[nodiscard]] inline AxisTerm AxisTermOf(float frequency, std::int32_t coordinate) noexcept {
+    const float scaled = static_cast<float>(static_cast<double>(frequency) * static_cast<float>(coordinate));
+    const std::int32_t index = LatticeIndex(scaled);
+    const float fraction = static_cast<float>(static_cast<double>(scaled) - index);
+    return {static_cast<float>(index), static_cast<float>(NextLatticeIndex(index)), fraction};
+}
+
+// The terms of the coordinates first ... first + count - 1 of one layer.
+struct AxisTerms {
+    float* key0;
+    float* key1;
+    double* weight0;  // weight of the value at key0
+    double* weight1;  // weight of the value at key1
+};
+
+inline void ComputeAxisTerms(float frequency, std::int32_t first, std::int32_t count, const AxisTerms& terms) {
+    for (std::int32_t i = 0; i < count; ++i) {
+        const AxisTerm term = AxisTermOf(frequency, first + i);
+        const double u = 1.0 - static_cast<double>(term.fraction);
+        terms.key0[i] = term.key0;
+        terms.key1[i] = term.key1;
+        terms.weight0[i] = BlendWeight(u, static_cast<float>(u));
+        terms.weight1[i] = BlendWeight(term.fraction, term.fraction);
+    }
+}
+
+// A range of lattice indices, both ends included; empty while low > high.
+struct IndexRange {
+    std::int64_t low = INT64_MAX;
+    std::int64_t high = INT64_MIN;
+
+    void Add(std::int64_t index) noexcept {
+        low = std::min(low, index);
+        high = std::max(high, index);
+    }
+};
+
+// The three lattice indices that SmoothedValue reads around a key.
+struct Neighbours {
+    std::int32_t minus;
+    std::int32_t centre;
+    std::int32_t plus;
+};
+
+[[nodiscard]] inline Neighbours NeighboursOf(float key) noexcept {
+    return {LatticeIndex(static_cast<double>(key) - 1.0), LatticeIndex(key),
+            LatticeIndex(static_cast<double>(key) + 1.0)};
+}
+
+// The entries of a table by index sum x + 57 y that covers columns and rows:
+// from the sum of their lows to the sum of their highs.
+[[nodiscard]] constexpr std::int64_t SumSpan(const IndexRange& columns, const IndexRange& rows) noexcept {
+    return (columns.high - columns.low) + std::int64_t{LatticeRowSum} * (rows.high - rows.low) + 1;
+}

@@ -1,0 +1,112 @@
+#include "image/layer_path.h"
+
+#include "image/axis_terms.h"
+
+namespace {
+
+// A table of smoothed values by index sum this long is always worth building.
+constexpr std::int64_t SumTableFloor = 65536;
+
+// Cells of several pixels: a table of smoothed values pays while it has at
+// most one entry per this many pixels of the tile.
+constexpr std::int64_t SharedTablePixelsPerEntry = 2;
+
+// Cells smaller than a pixel: a table of smoothed values pays while it has at
+// most this many entries per pixel of the tile (each entry costs about a
+// quarter of a pixel's own cell, and looking four up about as much again).
+constexpr std::int64_t CellTableEntriesPerPixel = 2;
+
+// Rows share blends along x while they compute at most this many per row,
+// counted in halves: 1.5 a row. Beyond it, lattice rows change on nearly
+// every row of pixels and leave nothing to share.
+constexpr std::int64_t SharedBlendHalvesPerRow = 3;
+
+// What the choice needs of one axis of the tile.
+struct AxisSummary {
+    IndexRange keys;           // LatticeIndex of both keys of every coordinate
+    std::int64_t keyRuns = 0;  // runs of equal keys, taking key0 and key1 in turn
+    // Blends along the axis that sharing them across the other axis would
+    // compute: the misses of a cache of two keys, coordinate by coordinate.
+    std::int64_t sharedBlends = 0;
+};
+
+AxisSummary SummariseAxis(float frequency, std::int32_t first, std::int32_t count) noexcept {
+    AxisSummary axis;
+    float previous0 = 0.0f;
+    float previous1 = 0.0f;
+    float previous = 0.0f;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const AxisTerm term = AxisTermOf(frequency, first + i);
+        for (const float key : {term.key0, term.key1}) {
+            axis.keys.Add(LatticeIndex(key));
+            if (axis.keyRuns == 0 || key != previous) {
+                ++axis.keyRuns;
+                previous = key;
+            }
+        }
+        if (i == 0) {
+            axis.sharedBlends += 2;
+        } else if (term.key0 != previous0 || term.key1 != previous1) {
+            axis.sharedBlends += term.key0 == previous1 ? 1 : 2;
+        }
+        previous0 = term.key0;
+        previous1 = term.key1;
+    }
+    return axis;
+}
+
+// The lattice columns or rows that the smoothed values at an axis's keys read.
+IndexRange NeighbourRange(float frequency, std::int32_t first, std::int32_t count) noexcept {
+    IndexRange range;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const AxisTerm term = AxisTermOf(frequency, first + i);
+        for (const float key : {term.key0, term.key1}) {
+            const Neighbours n = NeighboursOf(key);
+            range.Add(n.minus);
+            range.Add(n.centre);
+            range.Add(n.plus);
+        }
+    }
+    return range;
+}
+
+}  // namespace
+
+LayerPath ChooseLayerPath(float frequency, const TileGeometry& tile) noexcept {
+    const AxisSummary columns = SummariseAxis(frequency, tile.x0, tile.width);
+    const AxisSummary rows = SummariseAxis(frequency, tile.y0, tile.height);
+    const std::int64_t pixels = std::int64_t{tile.width} * tile.height;
+    const auto tableEntries = static_cast<std::int64_t>(tile.tableEntries);
+    // The table of smoothed values holds floats, two to each double of room.
+    const std::int64_t sumEntries = SumSpan(columns.keys, rows.keys);
+    const bool sumTableFits = sumEntries <= 2 * tableEntries;
+
+    if (2 * rows.sharedBlends > SharedBlendHalvesPerRow * tile.height) {
+        return sumTableFits && sumEntries <= CellTableEntriesPerPixel * pixels + SumTableFloor
+                   ? LayerPath::CellsFromSumTable
+                   : LayerPath::CellsFromHashes;
+    }
+    if (sumTableFits && sumEntries <= pixels / SharedTablePixelsPerEntry + SumTableFloor) {
+        return LayerPath::SharedRowsFromSumTable;
+    }
+    // A table of lattice hashes pays when it is not much larger than the
+    // number of lattice values that the smoothed values would read.
+    const std::int64_t hashEntries = SumSpan(NeighbourRange(frequency, tile.x0, tile.width),
+                                             NeighbourRange(frequency, tile.y0, tile.height));
+    const std::int64_t reads = 9 * columns.keyRuns * rows.keyRuns;
+    if (hashEntries <= tableEntries && hashEntries <= 2 * reads + 4096) {
+        return LayerPath::SharedRowsFromHashTable;
+    }
+    return LayerPath::SharedRowsFromHashes;
+}
+
+const char* LayerPathName(LayerPath path) noexcept {
+    switch (path) {
+        case LayerPath::SharedRowsFromSumTable: return "SharedRowsFromSumTable";
+        case LayerPath::SharedRowsFromHashTable: return "SharedRowsFromHashTable";
+        case LayerPath::SharedRowsFromHashes: return "SharedRowsFromHashes";
+        case LayerPath::CellsFromSumTable: return "CellsFromSumTable";
+        case LayerPath::CellsFromHashes: return "CellsFromHashes";
+    }
+    return "?";
+}
