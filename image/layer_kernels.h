@@ -9,6 +9,14 @@
 
 enum class KernelLevel { Baseline, Avx2, Avx512 };
 
+// What every column of a tile has in common for one layer, found once per
+// layer, so that the cells' kernel need not look at each group of columns.
+enum class CellColumns {
+    FirstValues,  // every fraction is 0: each blend along x is its first value
+    Adjacent,     // every second key is the lattice column after the first
+    Any,
+};
+
 // Plain loops over arrays of one row (or one run of index sums). "Smoothed
 // value" is SmoothLatticeValues at a lattice point; a "layer value" is
 // InterpolatedValue at a pixel, in double, not rounded. Each instruction set
@@ -45,10 +53,11 @@ struct LayerKernels {
                                    std::int32_t count);
     // The layer value of every column of one row from smoothed values by
     // index sum: lower and upper point at the sums of the row's two lattice
-    // rows, column0 and column1 hold each column's offsets from there.
+    // rows, column0 and column1 hold each column's offsets from there, and
+    // columns says what they all have in common.
     void (*blendCells)(const float* lower, const float* upper, const std::int32_t* column0,
                        const std::int32_t* column1, const double* columnWeight0, const double* columnWeight1,
-                       double rowWeight0, double rowWeight1, double* layer, std::int32_t count);
+                       CellColumns columns, double rowWeight0, double rowWeight1, double* layer, std::int32_t count);
     // The layer value of every pixel of one row whose lattice cells are
     // smaller than a pixel, straight from the lattice hash. columnSum0 and
     // columnSum1 hold each column's LatticeIndex(key0) and LatticeIndex(key1),

@@ -14,19 +14,96 @@ namespace {
 
 using namespace lanes;
 
-void BlendCells(const float* lower, const float* upper, const std::int32_t* column0, const std::int32_t* column1,
-                const double* columnWeight0, const double* columnWeight1, double rowWeight0, double rowWeight1,
-                double* __restrict layer, std::int32_t count) {
+// Whether a blend's weights are those of a fraction 0: exactly 1 and 0. The
+// blend is then its first value exactly, whatever the second (a finite
+// smoothed value, or infinite or NaN where only a sign of zero or the kind of
+// non-number could tell, and no gray level does).
+VELMORA_LANE_INLINE bool IsFirstValue(double weight0, double weight1) {
+    return weight0 == 1.0 && weight1 == 0.0;
+}
+
+// One row's blend along x of Lanes columns from their smoothed values: the
+// float top or bottom of the cells.
+VELMORA_LANE_INLINE F64 BlendAlongX(F32 first, F32 second, F64 weight0, F64 weight1) {
+    return Widen(Narrow(Widen(first) * weight0 + Widen(second) * weight1));
+}
+
+// BlendCells for one kind of columns and row, a group of Lanes columns at a
+// time. With columns of fraction 0 (integer frequencies) a pixel needs only
+// the smoothed value at its first key, and with a row of fraction 0 only the
+// one in the lower lattice row. Where every second key is the column after
+// the first, as it is below 2^24, both of a row come as one pair.
+template <CellColumns columns, bool rowBlends>
+std::int32_t BlendCellGroups(const float* lower, const float* upper, const std::int32_t* column0,
+                             const std::int32_t* column1, const double* columnWeight0, const double* columnWeight1,
+                             double rowWeight0, double rowWeight1, double* __restrict layer, std::int32_t count) {
     std::int32_t x = 0;
     for (; x + Lanes <= count; x += Lanes) {
         const I32 offset0 = Load<I32>(column0 + x);
-        const I32 offset1 = Load<I32>(column1 + x);
-        const F64 weight0 = Load<F64>(columnWeight0 + x);
-        const F64 weight1 = Load<F64>(columnWeight1 + x);
-        const F64 top = Widen(Narrow(Widen(Gather(lower, offset0)) * weight0 + Widen(Gather(lower, offset1)) * weight1));
-        const F64 bottom =
-            Widen(Narrow(Widen(Gather(upper, offset0)) * weight0 + Widen(Gather(upper, offset1)) * weight1));
-        Store(layer + x, top * rowWeight0 + bottom * rowWeight1);
+        F64 top;
+        F64 bottom{};
+        if constexpr (columns == CellColumns::FirstValues) {
+            top = Widen(Gather(lower, offset0));
+            if constexpr (rowBlends) {
+                bottom = Widen(Gather(upper, offset0));
+            }
+        } else {
+            const F64 weight0 = Load<F64>(columnWeight0 + x);
+            const F64 weight1 = Load<F64>(columnWeight1 + x);
+            if constexpr (columns == CellColumns::Adjacent && PairsBeatGathers) {
+                F32 first;
+                F32 second;
+                GatherPairs(lower, column0 + x, first, second);
+                top = BlendAlongX(first, second, weight0, weight1);
+                if constexpr (rowBlends) {
+                    GatherPairs(upper, column0 + x, first, second);
+                    bottom = BlendAlongX(first, second, weight0, weight1);
+                }
+            } else {
+                const I32 offset1 = Load<I32>(column1 + x);
+                top = BlendAlongX(Gather(lower, offset0), Gather(lower, offset1), weight0, weight1);
+                if constexpr (rowBlends) {
+                    bottom = BlendAlongX(Gather(upper, offset0), Gather(upper, offset1), weight0, weight1);
+                }
+            }
+        }
+        if constexpr (rowBlends) {
+            Store(layer + x, top * rowWeight0 + bottom * rowWeight1);
+        } else {
+            Store(layer + x, top);
+        }
+    }
+    return x;
+}
+
+template <CellColumns columns>
+std::int32_t BlendCellGroups(const float* lower, const float* upper, const std::int32_t* column0,
+                             const std::int32_t* column1, const double* columnWeight0, const double* columnWeight1,
+                             double rowWeight0, double rowWeight1, double* __restrict layer, std::int32_t count) {
+    return IsFirstValue(rowWeight0, rowWeight1)
+               ? BlendCellGroups<columns, false>(lower, upper, column0, column1, columnWeight0, columnWeight1,
+                                                 rowWeight0, rowWeight1, layer, count)
+               : BlendCellGroups<columns, true>(lower, upper, column0, column1, columnWeight0, columnWeight1,
+                                                rowWeight0, rowWeight1, layer, count);
+}
+
+void BlendCells(const float* lower, const float* upper, const std::int32_t* column0, const std::int32_t* column1,
+                const double* columnWeight0, const double* columnWeight1, CellColumns columns, double rowWeight0,
+                double rowWeight1, double* __restrict layer, std::int32_t count) {
+    std::int32_t x = 0;
+    switch (columns) {
+        case CellColumns::FirstValues:
+            x = BlendCellGroups<CellColumns::FirstValues>(lower, upper, column0, column1, columnWeight0,
+                                                          columnWeight1, rowWeight0, rowWeight1, layer, count);
+            break;
+        case CellColumns::Adjacent:
+            x = BlendCellGroups<CellColumns::Adjacent>(lower, upper, column0, column1, columnWeight0, columnWeight1,
+                                                       rowWeight0, rowWeight1, layer, count);
+            break;
+        case CellColumns::Any:
+            x = BlendCellGroups<CellColumns::Any>(lower, upper, column0, column1, columnWeight0, columnWeight1,
+                                                  rowWeight0, rowWeight1, layer, count);
+            break;
     }
     for (; x < count; ++x) {
         const float top =
@@ -109,11 +186,6 @@ VELMORA_LANE_INLINE F64 ScatteredCellLanes(U32 column0, U32 column1, std::uint32
     return top * rowWeight0 + bottom * rowWeight1;
 }
 
-// Whether a blend's weights are those of a fraction 0: exactly 1 and 0.
-VELMORA_LANE_INLINE bool IsFirstValue(double weight0, double weight1) {
-    return weight0 == 1.0 && weight1 == 0.0;
-}
-
 // The terms of one row of fine cells.
 struct FineRow {
     std::uint32_t sum0;  // 57 LatticeIndex(key0) and of key1, wrapping
@@ -140,7 +212,7 @@ VELMORA_LANE_INLINE F64 FineCellGroup(const std::uint32_t* columnSum0, const std
         columnsAdjacent &= first || column1[lane] == column0[lane] + 1u;
     }
     const bool rowBlends = !IsFirstValue(row.weight0, row.weight1);
-    if (!columnsAdjacent || (rowBlends && row.sum1 != row.sum0 + 57u)) {
+    if (!columnsAdjacent || (rowBlends && row.sum1 != row.sum0 + LatticeSum(0, 1))) {
         return ScatteredCellLanes(column0, column1, row.sum0, row.sum1, weight0, weight1, row.weight0, row.weight1);
     }
     if (columnsBlend) {

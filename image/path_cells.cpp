@@ -24,14 +24,30 @@ SumTable::SumTable(const LayerJob& job) {
     rowsLow_ = rows.low;
 }
 
+namespace {
+
+// What the columns of a layer have in common.
+CellColumns KindOfColumns(const ColumnTerms& columns, std::int32_t width) noexcept {
+    bool firstValues = true;
+    bool adjacent = true;
+    for (std::int32_t x = 0; x < width; ++x) {
+        firstValues &= columns.axis.weight0[x] == 1.0 && columns.axis.weight1[x] == 0.0;
+        adjacent &= columns.sum1[x] == columns.sum0[x] + 1;
+    }
+    return firstValues ? CellColumns::FirstValues : adjacent ? CellColumns::Adjacent : CellColumns::Any;
+}
+
+}  // namespace
+
 bool AddCellsFromSumTable(const LayerJob& job) {
     const SumTable table(job);
     const ColumnTerms& columns = job.columns;
     const AxisTerms& rows = job.work.rows;
+    const CellColumns kind = KindOfColumns(columns, job.tile.width);
     return AddLayerRows(job, [&](std::int32_t row, float*, const float*) {
         job.kernels.blendCells(table.Row(rows.key0[row]), table.Row(rows.key1[row]), columns.sum0, columns.sum1,
-                               columns.axis.weight0, columns.axis.weight1, rows.weight0[row], rows.weight1[row],
-                               job.work.layer, job.tile.width);
+                               columns.axis.weight0, columns.axis.weight1, kind, rows.weight0[row],
+                               rows.weight1[row], job.work.layer, job.tile.width);
         return false;
     });
 }
