@@ -116,6 +116,42 @@ VELMORA_LANE_INLINE F32 Gather(const float* table, I32 offsets) {
 #endif
 }
 
+// Whether gray levels are best made in whole numbers, which needs each 32-bit
+// lane shifted by a count of its own (AVX2; without it such shifts go lane by
+// lane), rather than through double lanes (kept with AVX-512, where they were
+// measured fast). And whether the bytes of a register shuffle by a table
+// (SSSE3 and later).
+#if defined(__AVX2__) && !defined(__AVX512F__)
+constexpr bool LaneShifts = true;
+#else
+constexpr bool LaneShifts = false;
+#endif
+#if defined(__SSSE3__)
+constexpr bool ByteShuffles = true;
+#else
+constexpr bool ByteShuffles = false;
+#endif
+
+using U8x16 = std::uint8_t __attribute__((vector_size(16)));
+using U32x16 = std::uint32_t __attribute__((vector_size(64)));
+
+// The low byte of each of 16 lanes that hold values below 256.
+VELMORA_LANE_INLINE U8x16 LowBytes(U32x16 v) {
+#if defined(__AVX2__) && !defined(__AVX512F__)
+    // The generic conversion goes lane by lane here: pack twice, putting the
+    // 128-bit halves back in order after each in-lane pack.
+    using U32x8 = std::uint32_t __attribute__((vector_size(32)));
+    const U32x8 low = __builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7);
+    const U32x8 high = __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m256i words = _mm256_permute4x64_epi64(
+        _mm256_packus_epi32(reinterpret_cast<__m256i>(low), reinterpret_cast<__m256i>(high)), 0xD8);
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0x08);
+    return reinterpret_cast<U8x16>(_mm256_castsi256_si128(bytes));
+#else
+    return __builtin_convertvector(v, U8x16);
+#endif
+}
+
 // Whether loading neighbouring floats as 64-bit pairs beats two gathers. It
 // does where gathers fetch one lane at a time at several cycles a lane (AMD
 // processors up to Zen 3, and everywhere without a gather instruction); with
