@@ -19,6 +19,7 @@
 
 #include "message_box_watcher.h"
 #include "noise/octave_noise.h"
+#include "tests/support/main_dialog_fixture.h"
 #include "ui/app_state.h"
 #include "ui/main_dialog.h"
 #include "ui/picture_dialog.h"
@@ -85,7 +86,7 @@ void Cancel(QDialog* dialog, Way way) {
 
 }  // namespace
 
-class GenerateProgressTest : public QObject {
+class GenerateProgressTest : public QObject, MainDialogFixture {
     Q_OBJECT
 
 private slots:
@@ -98,13 +99,6 @@ private slots:
     void closingDuringARenderEndsWithZero();
 
 private:
-    QLineEdit* Field(const char* name) const { return dialog_->findChild<QLineEdit*>(QLatin1String(name)); }
-    QAbstractButton* Button(const char* name) const { return dialog_->findChild<QAbstractButton*>(QLatin1String(name)); }
-    void Click(const char* name) { QTest::mouseClick(Button(name), Qt::LeftButton); }
-    void Type(const char* name, const QString& text) {
-        Field(name)->selectAll();
-        QTest::keyClicks(Field(name), text);
-    }
     // 4096 x 4096 with the most octaves and a persistence that keeps every
     // octave counting: minutes of work.
     void TypeSlowMap() {
@@ -114,23 +108,14 @@ private:
         Type("IDC_PERSISTENCE", QStringLiteral("0.99999"));
         Click("IDC_VARY_AMPLITUDE");
     }
-
-    std::unique_ptr<AppState> state_;
-    std::unique_ptr<OctaveNoise> noise_;
-    std::unique_ptr<MainDialog> dialog_;
 };
 
 void GenerateProgressTest::init() {
-    state_ = std::make_unique<AppState>();
-    noise_ = std::make_unique<OctaveNoise>();
-    dialog_ = std::make_unique<MainDialog>(*state_, *noise_);
-    dialog_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
+    OpenDialog();
 }
 
 void GenerateProgressTest::cleanup() {
-    dialog_.reset();
-    state_.reset();
+    CloseDialog();
     QCOMPARE(QApplication::overrideCursor(), nullptr);
 }
 
