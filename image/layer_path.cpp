@@ -12,19 +12,23 @@ constexpr std::int64_t SumTableFloor = 65536;
 constexpr std::int64_t SharedTablePixelsPerEntry = 2;
 
 // Cells smaller than a pixel: a table of smoothed values pays while it has at
-// most this many entries per pixel of the tile (each entry costs about a
-// quarter of a pixel's own cell, and looking four up about as much again).
-constexpr std::int64_t CellTableEntriesPerPixel = 2;
+// most this many entries per pixel of the tile. Computing a pixel's cell
+// from the hashes costs about as much as 6 entries (AVX2, one and two
+// threads), or 4 where every fraction is 0 and a pixel needs only one
+// smoothed value of its own, from 9 hashes instead of 16.
+constexpr std::int64_t CellTableEntriesPerPixel = 6;
+constexpr std::int64_t FirstValueTableEntriesPerPixel = 4;
 
-// Rows share blends along x while they compute at most this many per row,
-// counted in halves: 1.5 a row. Beyond it, lattice rows change on nearly
-// every row of pixels and leave nothing to share.
-constexpr std::int64_t SharedBlendHalvesPerRow = 3;
+// Rows share blends along x while they compute at most one per row; from
+// there on (frequency 1), blending each pixel's cell from a table measured
+// faster.
+constexpr std::int64_t SharedBlendsPerRow = 1;
 
 // What the choice needs of one axis of the tile.
 struct AxisSummary {
     IndexRange keys;           // LatticeIndex of both keys of every coordinate
     std::int64_t keyRuns = 0;  // runs of equal keys, taking key0 and key1 in turn
+    bool fractionsZero = true;  // every coordinate's fraction is 0 (or -0)
     // Blends along the axis that sharing them across the other axis would
     // compute: the misses of a cache of two keys, coordinate by coordinate.
     std::int64_t sharedBlends = 0;
@@ -37,6 +41,7 @@ AxisSummary SummariseAxis(float frequency, std::int32_t first, std::int32_t coun
     float previous = 0.0f;
     for (std::int32_t i = 0; i < count; ++i) {
         const AxisTerm term = AxisTermOf(frequency, first + i);
+        axis.fractionsZero &= term.fraction == 0.0f;
         for (const float key : {term.key0, term.key1}) {
             axis.keys.Add(LatticeIndex(key));
             if (axis.keyRuns == 0 || key != previous) {
@@ -81,10 +86,11 @@ LayerPath ChooseLayerPath(float frequency, const TileGeometry& tile) noexcept {
     const std::int64_t sumEntries = SumSpan(columns.keys, rows.keys);
     const bool sumTableFits = sumEntries <= 2 * tableEntries;
 
-    if (2 * rows.sharedBlends > SharedBlendHalvesPerRow * tile.height) {
-        return sumTableFits && sumEntries <= CellTableEntriesPerPixel * pixels + SumTableFloor
-                   ? LayerPath::CellsFromSumTable
-                   : LayerPath::CellsFromHashes;
+    if (rows.sharedBlends > SharedBlendsPerRow * tile.height) {
+        const std::int64_t perPixel = columns.fractionsZero && rows.fractionsZero ? FirstValueTableEntriesPerPixel
+                                                                                  : CellTableEntriesPerPixel;
+        return sumTableFits && sumEntries <= perPixel * pixels + SumTableFloor ? LayerPath::CellsFromSumTable
+                                                                               : LayerPath::CellsFromHashes;
     }
     if (sumTableFits && sumEntries <= pixels / SharedTablePixelsPerEntry + SumTableFloor) {
         return LayerPath::SharedRowsFromSumTable;

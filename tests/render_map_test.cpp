@@ -185,12 +185,13 @@ TEST_P(RenderMapFast, LargerSizesAndTiles) {
     ExpectSameAsPerPixel(wrapping, {513, 7});
 }
 
-// Smoothed values come from a table by index sum x + 57 y where it fits the
-// working memory; at 300 x 100 the table stops fitting between frequencies 1
-// and 2 (at 1.5 some tiles use it and some do not). Around 1.5 rows also
-// switch between sharing the blends along x and blending each cell directly.
+// Smoothed values come from a table by index sum x + 57 y where it is small
+// enough next to the tile's pixels. Around frequency 1 rows switch between
+// sharing the blends along x and blending each cell from the table; at
+// 300 x 100 the table gives way to the hashes between 31 and 32 (whole
+// numbers) and between 40.5 and 41.5.
 TEST_P(RenderMapFast, SmoothedValuesByIndexSum) {
-    for (const float frequency : {0.7f, 1.0f, 1.4f, 1.5f, 1.6f, 2.0f, -1.5f, -0.45f}) {
+    for (const float frequency : {0.7f, 1.0f, 1.4f, 1.5f, 1.6f, 2.0f, -1.5f, -0.45f, 31.0f, 32.0f, 40.5f, 41.5f}) {
         OctaveNoise noise;
         noise.frequency = frequency;
         noise.octaves = 1;
@@ -206,6 +207,13 @@ TEST_P(RenderMapFast, SmoothedValuesByIndexSum) {
         noise.varyAmplitude = 1;
         ExpectSameAsPerPixel(noise, {300, 100});
     }
+    // One column, rows sharing blends, index sums too spread for a table of
+    // smoothed values: from a table of hashes, and from the hashes.
+    OctaveNoise tall;
+    tall.frequency = 0.5f;
+    tall.octaves = 1;
+    ExpectSameAsPerPixel(tall, {1, 10000});
+    ExpectSameAsPerPixel(tall, {1, 100000});
     // Three tiles down: the first layer's column terms are kept for the
     // tiles below, the other layers' are computed per tile.
     OctaveNoise kept;
@@ -241,9 +249,9 @@ TEST_P(RenderMapFast, TileAndBandEdgesOfAWideMap) {
         float frequency;
         int octaves;
     };
-    // 8 octaves up to frequency 3.84; a sum table near its memory limit; one
-    // past it; negative indices.
-    for (const Case c : {Case{0.015f, 8}, Case{10.0f, 1}, Case{30.0f, 1}, Case{-3.84f, 1}}) {
+    // 8 octaves up to frequency 3.84; a sum table near its limit; one past
+    // it; negative indices.
+    for (const Case c : {Case{0.015f, 8}, Case{210.5f, 1}, Case{215.5f, 1}, Case{-3.84f, 1}}) {
         OctaveNoise noise;
         noise.frequency = c.frequency;
         noise.octaves = c.octaves;

@@ -5,8 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "image/layer_kernels.h"
 #include "tests/support/test_support.h"
+
+// How gtest shows a level: by its name.
+inline void PrintTo(KernelLevel level, std::ostream* out) {
+    *out << KernelLevelName(level);
+}
 
 #define VELMORA_FOR_EVERY_KERNEL_LEVEL(Suite)                                                               \
     INSTANTIATE_TEST_SUITE_P(Levels, Suite,                                                                 \
