@@ -67,6 +67,12 @@ struct Neighbours {
             LatticeIndex(static_cast<double>(key) + 1.0)};
 }
 
+// The entries of a table of a tile's lattice points by (x - x0) + 57 (y - y0),
+// whose rows begin 57 entries apart.
+[[nodiscard]] constexpr std::int64_t PointSpan(std::int32_t width, std::int32_t height) noexcept {
+    return (std::int64_t{width} - 1) + std::int64_t{LatticeRowSum} * (std::int64_t{height} - 1) + 1;
+}
+
 // The entries of a table by index sum x + 57 y that covers columns and rows:
 // from the sum of their lows to the sum of their highs.
 [[nodiscard]] constexpr std::int64_t SumSpan(const IndexRange& columns, const IndexRange& rows) noexcept {

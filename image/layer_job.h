@@ -34,6 +34,7 @@ struct LayerJob {
 // tile, and returns false, leaving the sums partly updated, once the job's
 // control asks to stop. source is one of the three SharedRows paths.
 [[nodiscard]] bool AddSharedRowsLayer(const LayerJob& job, LayerPath source);
+[[nodiscard]] bool AddLatticePoints(const LayerJob& job);
 [[nodiscard]] bool AddCellsFromSumTable(const LayerJob& job);
 [[nodiscard]] bool AddCellsFromHashes(const LayerJob& job);
 

@@ -36,6 +36,10 @@ struct LayerKernels {
                                 const std::int32_t* xc, const std::int32_t* xp, float* out, std::int32_t count);
     // SmoothedValue of the count index sums first, first + 1, ... (wrapping).
     void (*smoothSums)(std::uint32_t first, float* out, std::int32_t count);
+    // SmoothedValue of the count index sums first, first + step, first + 2
+    // step, ... (wrapping); each from its own nine lattice values unless step
+    // is 1.
+    void (*smoothStridedSums)(std::uint32_t first, std::uint32_t step, float* out, std::int32_t count);
 
     // The blend along x of every column, rounded to float: Blend(smoothed[key0],
     // smoothed[key1], fx) with the weights of fx.

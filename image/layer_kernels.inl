@@ -23,6 +23,7 @@ const LayerKernels VELMORA_KERNEL_TABLE = {
     .smoothConsecutiveColumns = SmoothConsecutiveColumns,
     .smoothListedColumns = SmoothListedColumns,
     .smoothSums = SmoothSums,
+    .smoothStridedSums = SmoothStridedSums,
     .blendColumns = BlendColumns,
     .blendColumnSums = BlendColumnSums,
     .blendRows = BlendRows,

@@ -84,4 +84,25 @@ VELMORA_LANE_INLINE F32 SmoothedAround(U32 n) {
                     LatticeAt(n, 0, 0));
 }
 
+void SmoothStridedSums(std::uint32_t first, std::uint32_t step, float* out, std::int32_t count) {
+    if (step == 1) {
+        SmoothSums(first, out, count);  // neighbours shared: each sum hashed once
+        return;
+    }
+    U32 lanes;
+    for (int lane = 0; lane < Lanes; ++lane) {
+        lanes[lane] = static_cast<std::uint32_t>(lane);
+    }
+    for (std::int32_t i = 0; i < count; i += Lanes) {
+        const F32 smoothed = SmoothedAround(first + step * (lanes + static_cast<std::uint32_t>(i)));
+        if (count - i >= Lanes) {
+            Store(out + i, smoothed);
+        } else {
+            for (std::int32_t lane = 0; lane < count - i; ++lane) {
+                out[i + lane] = smoothed[lane];
+            }
+        }
+    }
+}
+
 }  // namespace

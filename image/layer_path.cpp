@@ -19,6 +19,10 @@ constexpr std::int64_t SharedTablePixelsPerEntry = 2;
 constexpr std::int64_t CellTableEntriesPerPixel = 6;
 constexpr std::int64_t FirstValueTableEntriesPerPixel = 4;
 
+// Lattice points of whole-number frequencies: their table pays while it has
+// at most this many entries per pixel, each from the 9 hashes around it.
+constexpr std::int64_t PointTableEntriesPerPixel = 1;
+
 // Rows share blends along x while they compute at most one per row; from
 // there on (frequency 1), blending each pixel's cell from a table measured
 // faster.
@@ -29,6 +33,10 @@ struct AxisSummary {
     IndexRange keys;           // LatticeIndex of both keys of every coordinate
     std::int64_t keyRuns = 0;  // runs of equal keys, taking key0 and key1 in turn
     bool fractionsZero = true;  // every coordinate's fraction is 0 (or -0)
+    // Whether LatticeIndex(key0) steps by the same amount from each
+    // coordinate to the next, wrapping at 32 bits; step is 0 for one coordinate.
+    bool evenSteps = true;
+    std::uint32_t step = 0;
     // Blends along the axis that sharing them across the other axis would
     // compute: the misses of a cache of two keys, coordinate by coordinate.
     std::int64_t sharedBlends = 0;
@@ -39,9 +47,18 @@ AxisSummary SummariseAxis(float frequency, std::int32_t first, std::int32_t coun
     float previous0 = 0.0f;
     float previous1 = 0.0f;
     float previous = 0.0f;
+    std::uint32_t firstIndex = 0;
     for (std::int32_t i = 0; i < count; ++i) {
         const AxisTerm term = AxisTermOf(frequency, first + i);
         axis.fractionsZero &= term.fraction == 0.0f;
+        const auto index = static_cast<std::uint32_t>(LatticeIndex(term.key0));
+        if (i == 0) {
+            firstIndex = index;
+        } else if (i == 1) {
+            axis.step = index - firstIndex;
+        } else {
+            axis.evenSteps &= index == firstIndex + axis.step * static_cast<std::uint32_t>(i);
+        }
         for (const float key : {term.key0, term.key1}) {
             axis.keys.Add(LatticeIndex(key));
             if (axis.keyRuns == 0 || key != previous) {
@@ -87,6 +104,13 @@ LayerPath ChooseLayerPath(float frequency, const TileGeometry& tile) noexcept {
     const bool sumTableFits = sumEntries <= 2 * tableEntries;
 
     if (rows.sharedBlends > SharedBlendsPerRow * tile.height) {
+        if (columns.fractionsZero && rows.fractionsZero && columns.evenSteps && rows.evenSteps &&
+            (columns.step == rows.step || tile.width == 1 || tile.height == 1)) {
+            const std::int64_t points = PointSpan(tile.width, tile.height);
+            if (points <= 2 * tableEntries && points <= PointTableEntriesPerPixel * pixels + SumTableFloor) {
+                return LayerPath::LatticePoints;
+            }
+        }
         const std::int64_t perPixel = columns.fractionsZero && rows.fractionsZero ? FirstValueTableEntriesPerPixel
                                                                                   : CellTableEntriesPerPixel;
         return sumTableFits && sumEntries <= perPixel * pixels + SumTableFloor ? LayerPath::CellsFromSumTable
@@ -111,6 +135,7 @@ const char* LayerPathName(LayerPath path) noexcept {
         case LayerPath::SharedRowsFromSumTable: return "SharedRowsFromSumTable";
         case LayerPath::SharedRowsFromHashTable: return "SharedRowsFromHashTable";
         case LayerPath::SharedRowsFromHashes: return "SharedRowsFromHashes";
+        case LayerPath::LatticePoints: return "LatticePoints";
         case LayerPath::CellsFromSumTable: return "CellsFromSumTable";
         case LayerPath::CellsFromHashes: return "CellsFromHashes";
     }

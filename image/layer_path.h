@@ -14,6 +14,11 @@ enum class LayerPath {
     SharedRowsFromHashTable,
     // ... or straight from the hash.
     SharedRowsFromHashes,
+    // Whole-number frequencies: every fraction is 0, so each pixel takes the
+    // smoothed value at its own lattice point, and those points' index sums
+    // step evenly along rows and columns. The values are tabulated at just
+    // those sums, so that each pixel row reads a run of them.
+    LatticePoints,
     // Cells about a pixel or smaller: nothing is shared between pixel rows;
     // the smoothed values are tabulated along the tile's range of index sums
     // and each pixel looks up its four.

@@ -39,6 +39,39 @@ CellColumns KindOfColumns(const ColumnTerms& columns, std::int32_t width) noexce
 
 }  // namespace
 
+bool AddLatticePoints(const LayerJob& job) {
+    // Column x and row y of the tile take the point (x0 + x, y0 + y) of the
+    // lattice, with index sum first + step (x + 57 y): the table's entry
+    // x + 57 y, and each row a run of the table.
+    const ColumnTerms& columns = job.columns;
+    const AxisTerms& rows = job.work.rows;
+    const std::int32_t width = job.tile.width;
+    const std::int32_t height = job.tile.height;
+    const auto rowIndex = [&](std::int32_t row) { return static_cast<std::uint32_t>(LatticeIndex(rows.key0[row])); };
+    const std::uint32_t step = width > 1    ? columns.index0[1] - columns.index0[0]
+                               : height > 1 ? rowIndex(1) - rowIndex(0)
+                                            : 0;
+    const std::uint32_t first = columns.index0[0] + LatticeRowSum * rowIndex(0);
+    const std::int64_t entries = PointSpan(width, height);
+    assert(entries <= 2 * static_cast<std::int64_t>(job.work.plan.tableEntries));
+    float* points = reinterpret_cast<float*>(job.work.table);
+    job.kernels.smoothStridedSums(first, step, points, static_cast<std::int32_t>(entries));
+    // Every fraction is 0: the weights are exactly 1 and 0, and the blend
+    // along y of a row with itself is the row.
+    return AddLayerRows(job, [&](std::int32_t row, float* sums, const float* amplitudes) {
+        const float* values = points + std::int64_t{LatticeRowSum} * row;
+        const double w0 = rows.weight0[row];
+        const double w1 = rows.weight1[row];
+        if (amplitudes != nullptr) {
+            job.kernels.blendRowsAndAddOctaves(values, values, w0, w1, sums, amplitudes, job.runLength, job.fresh,
+                                               width);
+            return true;
+        }
+        job.kernels.blendRows(values, values, w0, w1, job.work.layer, width);
+        return false;
+    });
+}
+
 bool AddCellsFromSumTable(const LayerJob& job) {
     const SumTable table(job);
     const ColumnTerms& columns = job.columns;

@@ -95,6 +95,7 @@ private:
         const LayerJob job{noise_, kernels_, work_, tile_, columns, amplitude, runLength, layer == 0, control_};
         const LayerPath path = ChooseLayerPath(frequency, tile_);
         switch (path) {
+            case LayerPath::LatticePoints: return AddLatticePoints(job);
             case LayerPath::CellsFromSumTable: return AddCellsFromSumTable(job);
             case LayerPath::CellsFromHashes: return AddCellsFromHashes(job);
             default: return AddSharedRowsLayer(job, path);

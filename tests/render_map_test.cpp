@@ -224,6 +224,25 @@ TEST_P(RenderMapFast, SmoothedValuesByIndexSum) {
     ExpectSameAsPerPixel(kept, {160, 200});
 }
 
+// Whole-number frequencies, where each pixel takes the smoothed value at its
+// own lattice point: small and negative ones, a power of two whose index
+// sums wrap at 32 bits, one whose indices wrap too (its fractions are then
+// not 0), and a doubling run that leaves exact floats on the way.
+TEST_P(RenderMapFast, WholeFrequenciesTakeTheirLatticePoints) {
+    for (const float frequency : {1.0f, 3.0f, -7.0f, 1e5f, 1048576.0f, 16777216.0f}) {
+        OctaveNoise noise;
+        noise.frequency = frequency;
+        noise.octaves = 1;
+        ExpectSameAsPerPixel(noise, {300, 100});
+    }
+    OctaveNoise doubling;
+    doubling.frequency = 1.0f;
+    doubling.octaves = 40;
+    doubling.varyFrequency = 1;
+    doubling.varyAmplitude = 1;
+    ExpectSameAsPerPixel(doubling, {203, 157});
+}
+
 // Lattice cells far smaller than a pixel, where every pixel's cell comes
 // straight from the hash (and from 2^23 on lattice coordinates are whole, so
 // its fractions are 0); odd sizes, so that vector groups and the rows where
@@ -250,8 +269,8 @@ TEST_P(RenderMapFast, TileAndBandEdgesOfAWideMap) {
         int octaves;
     };
     // 8 octaves up to frequency 3.84; a sum table near its limit; one past
-    // it; negative indices.
-    for (const Case c : {Case{0.015f, 8}, Case{210.5f, 1}, Case{215.5f, 1}, Case{-3.84f, 1}}) {
+    // it; negative indices; lattice points of a whole frequency.
+    for (const Case c : {Case{0.015f, 8}, Case{210.5f, 1}, Case{215.5f, 1}, Case{-3.84f, 1}, Case{-16.0f, 1}}) {
         OctaveNoise noise;
         noise.frequency = c.frequency;
         noise.octaves = c.octaves;
