@@ -92,11 +92,12 @@ void Generate(benchmark::State& state, const OctaveNoise& noise) {
 // One octave at 2048 x 2048 on one and on two threads, from lattice cells of
 // 67 pixels (0.015) to cells far smaller than a pixel; per kernel level. At
 // whole-number frequencies every blend's fraction is 0; the ones beside them
-// (4.3, 16.3, 100.3) blend every cell.
+// (4.3, 16.3, 100.3, 1000.3, 100000.5) blend cells.
 void RegisterLayerBenchmarks() {
     for (const KernelLevel level : SupportedKernelLevels()) {
         for (const unsigned threads : {1u, 2u}) {
-            for (const float frequency : {0.015f, 1.0f, 4.0f, 4.3f, 16.0f, 16.3f, 100.0f, 100.3f, 1000.0f, 100000.0f}) {
+            for (const float frequency :
+                 {0.015f, 1.0f, 4.0f, 4.3f, 16.0f, 16.3f, 100.0f, 100.3f, 1000.0f, 1000.3f, 100000.0f, 100000.5f}) {
                 const OctaveNoise noise = NoiseParameters{.octaves = 1, .frequency = frequency}.Noise();
                 char name[96];
                 std::snprintf(name, sizeof name, "BM_OneOctave/%s/threads:%u/frequency:%g",
