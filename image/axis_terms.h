@@ -33,6 +33,7 @@ struct AxisTerms {
     double* weight1;  // weight of the value at key1
 };
 
+// Fills terms for count coordinates from first, at frequency.
 inline void ComputeAxisTerms(float frequency, std::int32_t first, std::int32_t count, const AxisTerms& terms) {
     for (std::int32_t i = 0; i < count; ++i) {
         const AxisTerm term = AxisTermOf(frequency, first + i);
@@ -62,6 +63,7 @@ struct Neighbours {
     std::int32_t plus;
 };
 
+// The neighbours of a whole-number key: consecutive modulo 2^32.
 [[nodiscard]] inline Neighbours NeighboursOf(float key) noexcept {
     return {LatticeIndex(static_cast<double>(key) - 1.0), LatticeIndex(key),
             LatticeIndex(static_cast<double>(key) + 1.0)};

@@ -104,7 +104,8 @@ struct LayerKernels {
 // The levels this processor can run, baseline first.
 [[nodiscard]] std::span<const KernelLevel> SupportedKernelLevels() noexcept;
 
-// Makes Kernels() return the given level's kernels from now on, for tests and
-// benchmarks that compare the builds; a level the processor cannot run is
-// ignored. Not to be called while a render runs.
+// Makes Kernels() return the given level's kernels from now on; a level the
+// processor cannot run is ignored. Not to be called while a render runs.
+// Tests and benchmarks that compare the builds hand a level's kernels to
+// RenderMap instead.
 void UseKernelLevel(KernelLevel level) noexcept;

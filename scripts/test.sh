@@ -20,7 +20,7 @@ velmora_build "$VELMORA_ROOT/build/release" -DCMAKE_BUILD_TYPE=Release -DVELMORA
 # The benchmark must build and run; its timings are read by people, not checked here.
 velmora_log "benchmark smoke run"
 "$VELMORA_ROOT/build/release/bench/velmora_bench" --benchmark_min_time=0.01 \
-  --benchmark_filter='BM_Fast(Default|BothSwitches)/512|BM_MostOctaves(SwitchesOff|Persistence0.5)/' >/dev/null
+  --benchmark_filter='BM_OneThread(Defaults|BothSwitches)/512|BM_GrayLevels/|BM_MostOctaves(SwitchesOff|Persistence0.5)/' >/dev/null
 
 # The program in a real window: its own X server and window manager, driven
 # with the mouse and keyboard.
