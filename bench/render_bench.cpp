@@ -100,7 +100,7 @@ void RegisterLayerBenchmarks() {
                  {0.015f, 1.0f, 4.0f, 4.3f, 16.0f, 16.3f, 100.0f, 100.3f, 1000.0f, 1000.3f, 100000.0f, 100000.5f}) {
                 const OctaveNoise noise = NoiseParameters{.octaves = 1, .frequency = frequency}.Noise();
                 char name[96];
-                std::snprintf(name, sizeof name, "BM_OneOctave/%s/threads:%u/frequency:%g",
+                std::snprintf(name, sizeof name, "BM_OneOctave/%s/threads:%u/frequency:%.7g",
                               KernelLevelName(level).c_str(), threads, frequency);
                 benchmark::RegisterBenchmark(name, [noise, level, threads](benchmark::State& state) {
                     RenderWarm(state, noise, threads, false, true, &KernelsFor(level));

@@ -25,26 +25,6 @@ struct AxisTerm {
     return {static_cast<float>(index), static_cast<float>(NextLatticeIndex(index)), fraction};
 }
 
-// The terms of the coordinates first ... first + count - 1 of one layer.
-struct AxisTerms {
-    float* key0;
-    float* key1;
-    double* weight0;  // weight of the value at key0
-    double* weight1;  // weight of the value at key1
-};
-
-// Fills terms for count coordinates from first, at frequency.
-inline void ComputeAxisTerms(float frequency, std::int32_t first, std::int32_t count, const AxisTerms& terms) {
-    for (std::int32_t i = 0; i < count; ++i) {
-        const AxisTerm term = AxisTermOf(frequency, first + i);
-        const double u = 1.0 - static_cast<double>(term.fraction);
-        terms.key0[i] = term.key0;
-        terms.key1[i] = term.key1;
-        terms.weight0[i] = BlendWeight(u, static_cast<float>(u));
-        terms.weight1[i] = BlendWeight(term.fraction, term.fraction);
-    }
-}
-
 // A range of lattice indices, both ends included; empty while low > high.
 struct IndexRange {
     std::int64_t low = INT64_MAX;
@@ -55,6 +35,87 @@ struct IndexRange {
         high = std::max(high, index);
     }
 };
+
+// What the choice of a layer's path needs of one axis of a tile, gathered
+// while its terms are computed.
+struct AxisShape {
+    IndexRange keys;            // LatticeIndex of both keys of every coordinate
+    bool fractionsZero = true;  // every coordinate's fraction is 0 (or -0)
+    // Whether LatticeIndex(key0) steps by the same amount from each
+    // coordinate to the next, wrapping at 32 bits; step is 0 for one coordinate.
+    bool evenSteps = true;
+    std::uint32_t step = 0;
+    // Blends along the other axis that sharing them across this one would
+    // compute: the misses of a cache of two keys, coordinate by coordinate.
+    std::int64_t sharedBlends = 0;
+};
+
+// Builds an AxisShape from the terms of consecutive coordinates.
+class AxisShapeBuilder {
+public:
+    void Add(const AxisTerm& term) noexcept {
+        shape_.fractionsZero &= term.fraction == 0.0f;
+        const std::int32_t index0 = LatticeIndex(term.key0);
+        shape_.keys.Add(index0);
+        shape_.keys.Add(LatticeIndex(term.key1));
+        const auto index = static_cast<std::uint32_t>(index0);
+        if (count_ == 0) {
+            firstIndex_ = index;
+            shape_.sharedBlends = 2;
+        } else {
+            if (count_ == 1) {
+                shape_.step = index - firstIndex_;
+            }
+            shape_.evenSteps &= index == firstIndex_ + shape_.step * count_;
+            if (term.key0 != previous_.key0 || term.key1 != previous_.key1) {
+                shape_.sharedBlends += term.key0 == previous_.key1 ? 1 : 2;
+            }
+        }
+        previous_ = term;
+        ++count_;
+    }
+
+    [[nodiscard]] const AxisShape& Shape() const noexcept { return shape_; }
+
+private:
+    AxisShape shape_;
+    AxisTerm previous_{};
+    std::uint32_t firstIndex_ = 0;
+    std::uint32_t count_ = 0;
+};
+
+// The shape of count coordinates from first, at frequency.
+[[nodiscard]] inline AxisShape ShapeOfAxis(float frequency, std::int32_t first, std::int32_t count) noexcept {
+    AxisShapeBuilder shape;
+    for (std::int32_t i = 0; i < count; ++i) {
+        shape.Add(AxisTermOf(frequency, first + i));
+    }
+    return shape.Shape();
+}
+
+// The terms of the coordinates first ... first + count - 1 of one layer.
+struct AxisTerms {
+    float* key0;
+    float* key1;
+    double* weight0;  // weight of the value at key0
+    double* weight1;  // weight of the value at key1
+};
+
+// Fills terms for count coordinates from first, at frequency; returns their
+// shape, as ShapeOfAxis gives it.
+inline AxisShape ComputeAxisTerms(float frequency, std::int32_t first, std::int32_t count, const AxisTerms& terms) {
+    AxisShapeBuilder shape;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const AxisTerm term = AxisTermOf(frequency, first + i);
+        shape.Add(term);
+        const double u = 1.0 - static_cast<double>(term.fraction);
+        terms.key0[i] = term.key0;
+        terms.key1[i] = term.key1;
+        terms.weight0[i] = BlendWeight(u, static_cast<float>(u));
+        terms.weight1[i] = BlendWeight(term.fraction, term.fraction);
+    }
+    return shape.Shape();
+}
 
 // The three lattice indices that SmoothedValue reads around a key.
 struct Neighbours {

@@ -28,75 +28,43 @@ constexpr std::int64_t PointTableEntriesPerPixel = 1;
 // faster.
 constexpr std::int64_t SharedBlendsPerRow = 1;
 
-// What the choice needs of one axis of the tile.
-struct AxisSummary {
-    IndexRange keys;           // LatticeIndex of both keys of every coordinate
-    std::int64_t keyRuns = 0;  // runs of equal keys, taking key0 and key1 in turn
-    bool fractionsZero = true;  // every coordinate's fraction is 0 (or -0)
-    // Whether LatticeIndex(key0) steps by the same amount from each
-    // coordinate to the next, wrapping at 32 bits; step is 0 for one coordinate.
-    bool evenSteps = true;
-    std::uint32_t step = 0;
-    // Blends along the axis that sharing them across the other axis would
-    // compute: the misses of a cache of two keys, coordinate by coordinate.
-    std::int64_t sharedBlends = 0;
+// What a table of lattice hashes needs of an axis: the lattice columns or
+// rows that the smoothed values at its keys read, and its runs of equal keys,
+// taking key0 and key1 in turn (as many as its distinct keys, unless the
+// indices wrap).
+struct HashReach {
+    IndexRange neighbours;
+    std::int64_t keyRuns = 0;
 };
 
-AxisSummary SummariseAxis(float frequency, std::int32_t first, std::int32_t count) noexcept {
-    AxisSummary axis;
-    float previous0 = 0.0f;
-    float previous1 = 0.0f;
+HashReach HashReachOf(float frequency, std::int32_t first, std::int32_t count) noexcept {
+    HashReach reach;
     float previous = 0.0f;
-    std::uint32_t firstIndex = 0;
-    for (std::int32_t i = 0; i < count; ++i) {
-        const AxisTerm term = AxisTermOf(frequency, first + i);
-        axis.fractionsZero &= term.fraction == 0.0f;
-        const auto index = static_cast<std::uint32_t>(LatticeIndex(term.key0));
-        if (i == 0) {
-            firstIndex = index;
-        } else if (i == 1) {
-            axis.step = index - firstIndex;
-        } else {
-            axis.evenSteps &= index == firstIndex + axis.step * static_cast<std::uint32_t>(i);
-        }
-        for (const float key : {term.key0, term.key1}) {
-            axis.keys.Add(LatticeIndex(key));
-            if (axis.keyRuns == 0 || key != previous) {
-                ++axis.keyRuns;
-                previous = key;
-            }
-        }
-        if (i == 0) {
-            axis.sharedBlends += 2;
-        } else if (term.key0 != previous0 || term.key1 != previous1) {
-            axis.sharedBlends += term.key0 == previous1 ? 1 : 2;
-        }
-        previous0 = term.key0;
-        previous1 = term.key1;
-    }
-    return axis;
-}
-
-// The lattice columns or rows that the smoothed values at an axis's keys read.
-IndexRange NeighbourRange(float frequency, std::int32_t first, std::int32_t count) noexcept {
-    IndexRange range;
     for (std::int32_t i = 0; i < count; ++i) {
         const AxisTerm term = AxisTermOf(frequency, first + i);
         for (const float key : {term.key0, term.key1}) {
             const Neighbours n = NeighboursOf(key);
-            range.Add(n.minus);
-            range.Add(n.centre);
-            range.Add(n.plus);
+            reach.neighbours.Add(n.minus);
+            reach.neighbours.Add(n.centre);
+            reach.neighbours.Add(n.plus);
+            if (reach.keyRuns == 0 || key != previous) {
+                ++reach.keyRuns;
+                previous = key;
+            }
         }
     }
-    return range;
+    return reach;
 }
 
 }  // namespace
 
 LayerPath ChooseLayerPath(float frequency, const TileGeometry& tile) noexcept {
-    const AxisSummary columns = SummariseAxis(frequency, tile.x0, tile.width);
-    const AxisSummary rows = SummariseAxis(frequency, tile.y0, tile.height);
+    return ChooseLayerPath(frequency, tile, ShapeOfAxis(frequency, tile.x0, tile.width),
+                           ShapeOfAxis(frequency, tile.y0, tile.height));
+}
+
+LayerPath ChooseLayerPath(float frequency, const TileGeometry& tile, const AxisShape& columns,
+                          const AxisShape& rows) noexcept {
     const std::int64_t pixels = std::int64_t{tile.width} * tile.height;
     const auto tableEntries = static_cast<std::int64_t>(tile.tableEntries);
     // The table of smoothed values holds floats, two to each double of room.
@@ -121,9 +89,10 @@ LayerPath ChooseLayerPath(float frequency, const TileGeometry& tile) noexcept {
     }
     // A table of lattice hashes pays when it is not much larger than the
     // number of lattice values that the smoothed values would read.
-    const std::int64_t hashEntries = SumSpan(NeighbourRange(frequency, tile.x0, tile.width),
-                                             NeighbourRange(frequency, tile.y0, tile.height));
-    const std::int64_t reads = 9 * columns.keyRuns * rows.keyRuns;
+    const HashReach columnReach = HashReachOf(frequency, tile.x0, tile.width);
+    const HashReach rowReach = HashReachOf(frequency, tile.y0, tile.height);
+    const std::int64_t hashEntries = SumSpan(columnReach.neighbours, rowReach.neighbours);
+    const std::int64_t reads = 9 * columnReach.keyRuns * rowReach.keyRuns;
     if (hashEntries <= tableEntries && hashEntries <= 2 * reads + 4096) {
         return LayerPath::SharedRowsFromHashTable;
     }

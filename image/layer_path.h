@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+struct AxisShape;
+
 enum class LayerPath {
     // Cells of several pixels: each blend along x is computed once per column
     // and lattice row and shared by the pixel rows in it. Its smoothed values
@@ -42,6 +44,11 @@ struct TileGeometry {
 // tile's working memory, and of those the one measured fastest for cells of
 // that size. Any frequency, including zero, negative, huge, infinite and NaN.
 [[nodiscard]] LayerPath ChooseLayerPath(float frequency, const TileGeometry& tile) noexcept;
+
+// The same choice from the shapes of the tile's columns and rows at
+// frequency (ShapeOfAxis), which a renderer has from computing their terms.
+[[nodiscard]] LayerPath ChooseLayerPath(float frequency, const TileGeometry& tile, const AxisShape& columns,
+                                        const AxisShape& rows) noexcept;
 
 // The path's name as written above, for tests and benchmarks.
 [[nodiscard]] const char* LayerPathName(LayerPath path) noexcept;

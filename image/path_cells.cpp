@@ -13,7 +13,7 @@ SumTable::SumTable(const LayerJob& job) {
         rows.Add(LatticeIndex(job.work.rows.key0[row]));
         rows.Add(LatticeIndex(job.work.rows.key1[row]));
     }
-    const IndexRange columns{job.columns.xLow, job.columns.xHigh};
+    const IndexRange& columns = job.columns.shape.keys;
     const std::int64_t entries = SumSpan(columns, rows);
     assert(entries <= 2 * static_cast<std::int64_t>(job.work.plan.tableEntries));
     float* smoothed = reinterpret_cast<float*>(job.work.table);

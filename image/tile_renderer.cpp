@@ -67,12 +67,8 @@ private:
     }
 
     void ComputeColumnTerms(float frequency, ColumnTerms& columns) const {
-        ComputeAxisTerms(frequency, tile_.x0, tile_.width, columns.axis);
-        IndexRange keys;
-        for (std::int32_t x = 0; x < tile_.width; ++x) {
-            keys.Add(LatticeIndex(columns.axis.key0[x]));
-            keys.Add(LatticeIndex(columns.axis.key1[x]));
-        }
+        columns.shape = ComputeAxisTerms(frequency, tile_.x0, tile_.width, columns.axis);
+        const IndexRange& keys = columns.shape.keys;
         // Wrapped to 32 bits where the keys span more; then no sum table is used.
         for (std::int32_t x = 0; x < tile_.width; ++x) {
             const std::int32_t index0 = LatticeIndex(columns.axis.key0[x]);
@@ -82,8 +78,6 @@ private:
             columns.sum0[x] = static_cast<std::int32_t>(index0 - keys.low);
             columns.sum1[x] = static_cast<std::int32_t>(index1 - keys.low);
         }
-        columns.xLow = keys.low;
-        columns.xHigh = keys.high;
     }
 
     // Adds runLength octaves of the layer at frequency, the layer-th of the
@@ -91,9 +85,9 @@ private:
     // False when asked to stop.
     bool AddLayer(float frequency, float amplitude, std::int32_t runLength, std::int32_t layer) {
         const ColumnTerms& columns = ColumnsOf(frequency, layer);
-        ComputeAxisTerms(frequency, tile_.y0, tile_.height, work_.rows);
+        const AxisShape rows = ComputeAxisTerms(frequency, tile_.y0, tile_.height, work_.rows);
         const LayerJob job{noise_, kernels_, work_, tile_, columns, amplitude, runLength, layer == 0, control_};
-        const LayerPath path = ChooseLayerPath(frequency, tile_);
+        const LayerPath path = ChooseLayerPath(frequency, tile_, columns.shape, rows);
         switch (path) {
             case LayerPath::LatticePoints: return AddLatticePoints(job);
             case LayerPath::CellsFromSumTable: return AddCellsFromSumTable(job);

@@ -48,10 +48,9 @@ struct ColumnTerms {
     AxisTerms axis;
     std::uint32_t* index0;  // LatticeIndex(axis.key0) and (axis.key1), for cells computed from the hash
     std::uint32_t* index1;
-    std::int32_t* sum0;     // LatticeIndex(axis.key0) - xLow: offset of the key's index sum in a sum table
+    std::int32_t* sum0;     // LatticeIndex(axis.key0) - shape.keys.low: its offset in a sum table
     std::int32_t* sum1;
-    std::int64_t xLow;      // the least and greatest LatticeIndex of the keys
-    std::int64_t xHigh;
+    AxisShape shape;        // shape.keys: the least and greatest LatticeIndex of the keys
 
     void Take(Arena& arena, std::uint64_t w) noexcept {
         axis = {arena.Take<float>(w), arena.Take<float>(w), arena.Take<double>(w), arena.Take<double>(w)};

@@ -30,7 +30,19 @@
 // The cubic blend weight 3 s^2 - 2 c^3, in double, with the square and the
 // cube each correctly rounded to double, on every processor. c is s itself or
 // s rounded to float; the two differ only where the caller's definition says so.
-[[nodiscard]] double BlendWeight(double s, float cubeBase) noexcept;
+// Inline: renderers call it for every column and row of every layer.
+[[nodiscard]] inline double BlendWeight(double s, float cubeBase) noexcept {
+    // Plain multiplication gives the correctly rounded powers. s * s rounds
+    // once, so it is the double nearest to the square. cubeBase is a float: its
+    // square has at most 48 significant bits and is exact in double, so the
+    // one rounding of the second product gives the double nearest to the cube,
+    // at any magnitude a float can have. The library power function is not
+    // used because its last bit can differ between processors and library
+    // versions, and a map must not depend on the machine that made it.
+    const double square = s * s;
+    const double cube = static_cast<double>(cubeBase) * cubeBase * cubeBase;
+    return 3.0 * square - 2.0 * cube;
+}
 
 // The lattice hash of the point whose index sum x + 57 y (wrapping at 32 bits)
 // is n, in (-1, 1]: the hash depends on that sum alone, so a renderer can
