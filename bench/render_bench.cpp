@@ -4,19 +4,25 @@
 // the Generate command makes them, so they include the first touch of the
 // image's pages ("cold"). After the run the per-pixel definition's time is
 // compared with the renderer's for every map that both measured.
+//
+// Benchmarks of one kernel level hand its kernels to the render; the others
+// use the processor's best, as the program does.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <map>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "image/layer_kernels.h"
 #include "image/map_image.h"
 #include "noise/octave_noise.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -24,23 +30,9 @@ constexpr std::int32_t MostOctaves = std::numeric_limits<std::int32_t>::max();
 
 struct Parameters {
     const char* name;
-    std::int32_t octaves = 4;
-    float frequency = 0.015f;
-    float persistence = 0.25f;
-    int varyFrequency = 0;
-    int varyAmplitude = 0;
-    float amplitude = 1.0f;
+    NoiseParameters noise;
 
-    [[nodiscard]] OctaveNoise Noise() const {
-        OctaveNoise noise;
-        noise.octaves = octaves;
-        noise.amplitude = amplitude;
-        noise.frequency = frequency;
-        noise.persistence = persistence;
-        noise.varyFrequency = varyFrequency;
-        noise.varyAmplitude = varyAmplitude;
-        return noise;
-    }
+    [[nodiscard]] OctaveNoise Noise() const { return noise.Noise(); }
 };
 
 void CountPixelOctaves(benchmark::State& state, std::int64_t side, const OctaveNoise& noise) {
@@ -51,10 +43,11 @@ void CountPixelOctaves(benchmark::State& state, std::int64_t side, const OctaveN
 }
 
 // Renders the same (warm) image again and again: by the per-pixel definition,
-// or with a render control on the given threads (0: all), or without one (all
-// threads, no stop checks or progress).
+// or with a render control on the given threads (0: all) and kernels (null:
+// the processor's best), or without one (all threads, no stop checks or
+// progress).
 void RenderWarm(benchmark::State& state, const OctaveNoise& noise, unsigned threads, bool perPixel = false,
-                bool withControl = true) {
+                bool withControl = true, const LayerKernels* kernels = nullptr) {
     const auto side = static_cast<std::int32_t>(state.range(0));
     MemorySurface surface;
     std::optional<MapImage> image = CreateMapImage(surface, side, side);
@@ -69,7 +62,8 @@ void RenderWarm(benchmark::State& state, const OctaveNoise& noise, unsigned thre
         } else if (withControl) {
             RenderControl control;
             control.threads = threads;
-            benchmark::DoNotOptimize(RenderMap(noise, *image, control));
+            benchmark::DoNotOptimize(kernels != nullptr ? RenderMap(noise, *image, control, *kernels)
+                                                        : RenderMap(noise, *image, control));
         } else {
             RenderMap(noise, *image);
         }
@@ -95,32 +89,74 @@ void Generate(benchmark::State& state, const OctaveNoise& noise) {
     CountPixelOctaves(state, side, noise);
 }
 
-// One octave at 2048 x 2048 on one thread, from lattice cells of 67 pixels
-// (0.015) to cells far smaller than a pixel; per instruction set.
+// One octave at 2048 x 2048 on one and on two threads, from lattice cells of
+// 67 pixels (0.015) to cells far smaller than a pixel; per kernel level. At
+// whole-number frequencies every blend's fraction is 0; the ones beside them
+// (4.3, 16.3, 100.3, 1000.3, 100000.5) blend cells.
 void RegisterLayerBenchmarks() {
     for (const KernelLevel level : SupportedKernelLevels()) {
-        const char* levelName = level == KernelLevel::Avx512 ? "avx512" : level == KernelLevel::Avx2 ? "avx2"
-                                                                                                        : "baseline";
-        for (const float frequency : {0.015f, 1.0f, 16.0f, 100.0f, 1000.0f, 100000.0f}) {
-            Parameters p{"layer"};
-            p.octaves = 1;
-            p.frequency = frequency;
-            const OctaveNoise noise = p.Noise();
-            char name[96];
-            std::snprintf(name, sizeof name, "BM_OneOctave/%s/frequency:%g", levelName, frequency);
-            benchmark::RegisterBenchmark(name, [noise, level](benchmark::State& state) {
-                UseKernelLevel(level);
-                RenderWarm(state, noise, 1);
-                UseKernelLevel(SupportedKernelLevels().back());
-            })->Arg(2048)->Unit(benchmark::kMillisecond);
+        for (const unsigned threads : {1u, 2u}) {
+            for (const float frequency :
+                 {0.015f, 1.0f, 4.0f, 4.3f, 16.0f, 16.3f, 100.0f, 100.3f, 1000.0f, 1000.3f, 100000.0f, 100000.5f}) {
+                const OctaveNoise noise = NoiseParameters{.octaves = 1, .frequency = frequency}.Noise();
+                char name[96];
+                std::snprintf(name, sizeof name, "BM_OneOctave/%s/threads:%u/frequency:%.7g",
+                              KernelLevelName(level).c_str(), threads, frequency);
+                benchmark::RegisterBenchmark(name, [noise, level, threads](benchmark::State& state) {
+                    RenderWarm(state, noise, threads, false, true, &KernelsFor(level));
+                })->Arg(2048)->Unit(benchmark::kMillisecond);
+            }
         }
     }
 }
 
-const Parameters Defaults{"Defaults"};
-const Parameters BothSwitches{"BothSwitches", 4, 0.015f, 0.25f, 1, 1};
-const Parameters VaryFrequency8{"VaryFrequency8", 8, 0.015f, 0.25f, 1, 0};
-const Parameters Sixteen{"SixteenOctavesBothSwitches", 16, 0.015f, 0.5f, 1, 1};
+// The gray-level writer alone, per kernel level, on a row of sums of a
+// default map's range, against a plain loop over GrayLevel.
+void RegisterGrayLevelBenchmarks() {
+    constexpr std::int32_t Width = 2048;
+    static const std::vector<float> sums = [] {
+        std::vector<float> values(Width);
+        std::mt19937 random(5);
+        std::uniform_real_distribution<float> sample(-1.7f, 1.7f);
+        std::generate(values.begin(), values.end(), [&] { return sample(random); });
+        return values;
+    }();
+    const auto perPixel = [](benchmark::State& state) {
+        state.counters["per_pixel"] = benchmark::Counter(
+            Width, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    };
+    for (const KernelLevel level : SupportedKernelLevels()) {
+        benchmark::RegisterBenchmark(("BM_GrayLevels/" + KernelLevelName(level)).c_str(),
+                                     [level, perPixel](benchmark::State& state) {
+                                         std::vector<std::uint8_t> out(3 * Width);
+                                         for (auto _ : state) {
+                                             benchmark::DoNotOptimize(
+                                                 KernelsFor(level).writeSmallGrayLevels(sums.data(), out.data(), Width));
+                                             benchmark::ClobberMemory();
+                                         }
+                                         perPixel(state);
+                                     })->Arg(Width);
+    }
+    benchmark::RegisterBenchmark("BM_GrayLevels/scalar-loop", [perPixel](benchmark::State& state) {
+        std::vector<std::uint8_t> out(3 * Width);
+        for (auto _ : state) {
+            for (std::int32_t x = 0; x < Width; ++x) {
+                const std::uint8_t gray = GrayLevel(sums[static_cast<std::size_t>(x)]);
+                out[3 * static_cast<std::size_t>(x)] = gray;
+                out[3 * static_cast<std::size_t>(x) + 1] = gray;
+                out[3 * static_cast<std::size_t>(x) + 2] = gray;
+            }
+            benchmark::ClobberMemory();
+        }
+        perPixel(state);
+    })->Arg(Width);
+}
+
+const Parameters Defaults{"Defaults", {}};
+const Parameters BothSwitches{"BothSwitches", {.varyFrequency = 1, .varyAmplitude = 1}};
+const Parameters VaryFrequency8{"VaryFrequency8", {.octaves = 8, .varyFrequency = 1}};
+const Parameters Sixteen{"SixteenOctavesBothSwitches",
+                         {.octaves = 16, .persistence = 0.5f, .varyFrequency = 1, .varyAmplitude = 1}};
 
 void RegisterMapBenchmarks() {
     struct Map {
@@ -141,6 +177,10 @@ void RegisterMapBenchmarks() {
             RenderWarm(state, noise, 1);
         })->Arg(map.side)->Unit(benchmark::kMillisecond);
     }
+    // The default map on two threads, warm.
+    benchmark::RegisterBenchmark("BM_TwoThreadsDefaults", [defaultsTwo = Defaults.Noise()](benchmark::State& state) {
+        RenderWarm(state, defaultsTwo, 2);
+    })->Arg(512)->Unit(benchmark::kMillisecond);
     // The default map on every hardware thread, with and without a render
     // control (its stop checks and progress counter).
     const OctaveNoise defaults = Defaults.Noise();
@@ -159,6 +199,10 @@ void RegisterMapBenchmarks() {
                                      })
             ->Arg(4096)->Unit(benchmark::kMillisecond);
     }
+    // The 16-octave map warm, on every hardware thread.
+    benchmark::RegisterBenchmark("BM_WarmSixteenOctavesBothSwitches", [sixteen = Sixteen.Noise()](benchmark::State& state) {
+        RenderWarm(state, sixteen, 0);
+    })->Arg(8192)->Iterations(1)->Unit(benchmark::kMillisecond);
     // As Generate makes them: fresh image and render, every hardware thread.
     for (const Map map : {Map{&Sixteen, 8192}, Map{&Defaults, 20000}, Map{&VaryFrequency8, 4096}}) {
         const OctaveNoise noise = map.parameters->Noise();
@@ -176,24 +220,26 @@ void RegisterMapBenchmarks() {
 // as Generate makes them (persistence 0.99 and 0.999 settle slowly and are
 // reported only).
 void RegisterHugeOctaveBenchmarks() {
+    constexpr float Inf = std::numeric_limits<float>::infinity();
+    constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
     const Parameters cases[] = {
-        {"SwitchesOff", MostOctaves},
-        {"VaryFrequency", MostOctaves, 0.015f, 0.25f, 1, 0},
-        {"VaryAmplitude", MostOctaves, 0.015f, 0.25f, 0, 1},
-        {"BothSwitches", MostOctaves, 0.015f, 0.25f, 1, 1},
-        {"Persistence1", MostOctaves, 0.015f, 1.0f, 0, 1},
-        {"PersistenceMinus1", MostOctaves, 0.015f, -1.0f, 0, 1},
-        {"Persistence0.5", MostOctaves, 0.015f, 0.5f, 0, 1},
-        {"Persistence2", MostOctaves, 0.015f, 2.0f, 0, 1},
-        {"Frequency0", MostOctaves, 0.0f},
-        {"Frequency1e30", MostOctaves, 1e30f},
-        {"FrequencyInf", MostOctaves, std::numeric_limits<float>::infinity()},
-        {"FrequencyNan", MostOctaves, std::numeric_limits<float>::quiet_NaN()},
-        {"Amplitude0", MostOctaves, 0.015f, 0.25f, 0, 0, 0.0f},
-        {"AmplitudeInf", MostOctaves, 0.015f, 0.25f, 0, 0, std::numeric_limits<float>::infinity()},
-        {"AmplitudeNan", MostOctaves, 0.015f, 0.25f, 0, 0, std::numeric_limits<float>::quiet_NaN()},
-        {"Persistence0.99", MostOctaves, 0.015f, 0.99f, 0, 1},
-        {"Persistence0.999", MostOctaves, 0.015f, 0.999f, 0, 1},
+        {"SwitchesOff", {.octaves = MostOctaves}},
+        {"VaryFrequency", {.octaves = MostOctaves, .varyFrequency = 1}},
+        {"VaryAmplitude", {.octaves = MostOctaves, .varyAmplitude = 1}},
+        {"BothSwitches", {.octaves = MostOctaves, .varyFrequency = 1, .varyAmplitude = 1}},
+        {"Persistence1", {.octaves = MostOctaves, .persistence = 1.0f, .varyAmplitude = 1}},
+        {"PersistenceMinus1", {.octaves = MostOctaves, .persistence = -1.0f, .varyAmplitude = 1}},
+        {"Persistence0.5", {.octaves = MostOctaves, .persistence = 0.5f, .varyAmplitude = 1}},
+        {"Persistence2", {.octaves = MostOctaves, .persistence = 2.0f, .varyAmplitude = 1}},
+        {"Frequency0", {.octaves = MostOctaves, .frequency = 0.0f}},
+        {"Frequency1e30", {.octaves = MostOctaves, .frequency = 1e30f}},
+        {"FrequencyInf", {.octaves = MostOctaves, .frequency = Inf}},
+        {"FrequencyNan", {.octaves = MostOctaves, .frequency = NaN}},
+        {"Amplitude0", {.octaves = MostOctaves, .amplitude = 0.0f}},
+        {"AmplitudeInf", {.octaves = MostOctaves, .amplitude = Inf}},
+        {"AmplitudeNan", {.octaves = MostOctaves, .amplitude = NaN}},
+        {"Persistence0.99", {.octaves = MostOctaves, .persistence = 0.99f, .varyAmplitude = 1}},
+        {"Persistence0.999", {.octaves = MostOctaves, .persistence = 0.999f, .varyAmplitude = 1}},
     };
     for (const Parameters& c : cases) {
         const OctaveNoise noise = c.Noise();
@@ -205,6 +251,9 @@ void RegisterHugeOctaveBenchmarks() {
         const OctaveNoise noise = c.Noise();
         benchmark::RegisterBenchmark((std::string("BM_GenerateMostOctaves") + c.name).c_str(),
                                      [noise](benchmark::State& state) { Generate(state, noise); })
+            ->Arg(4096)->Iterations(1)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("BM_WarmMostOctaves") + c.name).c_str(),
+                                     [noise](benchmark::State& state) { RenderWarm(state, noise, 0); })
             ->Arg(4096)->Iterations(1)->Unit(benchmark::kMillisecond);
     }
 }
@@ -261,6 +310,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     RegisterLayerBenchmarks();
+    RegisterGrayLevelBenchmarks();
     RegisterMapBenchmarks();
     RegisterHugeOctaveBenchmarks();
     RatioReporter reporter;

@@ -1,6 +1,9 @@
-// Lattice hashes and smoothed values in vector lanes, bit for bit what
-// LatticeHashOfSum and SmoothLatticeValues give, without a conversion between
-// float and double lanes.
+// Vector lanes for the kernels: the vector types of one instruction set, the
+// few operations that need its own instructions, and lattice hashes and
+// smoothed values in lanes, bit for bit what LatticeHashOfSum and
+// SmoothLatticeValues give, without a conversion between float and double
+// lanes. Every instruction-set #if of the kernels is in this file; the kernel
+// families are plain code over what it offers.
 //
 // Included only by the kernel files, each of which defines VELMORA_LANES (the
 // lanes of one vector for its instruction set) before including this.
@@ -20,8 +23,12 @@
 
 #include <cstdint>
 
+#include "noise/octave_noise.h"
+
 #if defined(__AVX__)
 #include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 #ifndef VELMORA_LANES
@@ -90,6 +97,127 @@ VELMORA_LANE_INLINE void Store(Element* to, Vector v) {
     __builtin_memcpy(to, &v, sizeof v);
 }
 
+// Lanes values of table at the offsets in lanes.
+VELMORA_LANE_INLINE F32 Gather(const float* table, I32 offsets) {
+#if defined(__AVX512F__)
+    static_assert(Lanes == 16);
+    return reinterpret_cast<F32>(
+        _mm512_mask_i32gather_ps(_mm512_setzero_ps(), 0xFFFF, reinterpret_cast<__m512i>(offsets), table, 4));
+#elif defined(__AVX2__)
+    static_assert(Lanes == 8);
+    return reinterpret_cast<F32>(_mm256_mask_i32gather_ps(_mm256_setzero_ps(), table, reinterpret_cast<__m256i>(offsets),
+                                                          _mm256_castsi256_ps(_mm256_set1_epi32(-1)), 4));
+#else
+    F32 values;
+    for (int lane = 0; lane < Lanes; ++lane) {
+        values[lane] = table[offsets[lane]];
+    }
+    return values;
+#endif
+}
+
+// Whether gray levels are best made in whole numbers, which needs each 32-bit
+// lane shifted by a count of its own (AVX2; without it such shifts go lane by
+// lane), rather than through double lanes (kept with AVX-512, where they were
+// measured fast). And whether the bytes of a register shuffle by a table
+// (SSSE3 and later).
+#if defined(__AVX2__) && !defined(__AVX512F__)
+constexpr bool LaneShifts = true;
+#else
+constexpr bool LaneShifts = false;
+#endif
+#if defined(__SSSE3__)
+constexpr bool ByteShuffles = true;
+#else
+constexpr bool ByteShuffles = false;
+#endif
+
+using U8x16 = std::uint8_t __attribute__((vector_size(16)));
+using U32x16 = std::uint32_t __attribute__((vector_size(64)));
+
+// The low byte of each of 16 lanes that hold values below 256.
+VELMORA_LANE_INLINE U8x16 LowBytes(U32x16 v) {
+#if defined(__AVX2__) && !defined(__AVX512F__)
+    // The generic conversion goes lane by lane here: pack twice, putting the
+    // 128-bit halves back in order after each in-lane pack.
+    using U32x8 = std::uint32_t __attribute__((vector_size(32)));
+    const U32x8 low = __builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7);
+    const U32x8 high = __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m256i words = _mm256_permute4x64_epi64(
+        _mm256_packus_epi32(reinterpret_cast<__m256i>(low), reinterpret_cast<__m256i>(high)), 0xD8);
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0x08);
+    return reinterpret_cast<U8x16>(_mm256_castsi256_si128(bytes));
+#else
+    return __builtin_convertvector(v, U8x16);
+#endif
+}
+
+// Whether loading neighbouring floats as 64-bit pairs beats two gathers. It
+// does where gathers fetch one lane at a time at several cycles a lane (AMD
+// processors up to Zen 3, and everywhere without a gather instruction); with
+// AVX-512, gathers measured faster (on an Intel Xeon).
+#if defined(__AVX512F__)
+constexpr bool PairsBeatGathers = false;
+#else
+constexpr bool PairsBeatGathers = true;
+#endif
+
+// table[offsets[lane]] in first and table[offsets[lane] + 1] in second, for
+// every lane.
+VELMORA_LANE_INLINE void GatherPairs(const float* table, const std::int32_t* offsets, F32& first, F32& second) {
+#if defined(__AVX512F__)
+    const I32 at = Load<I32>(offsets);
+    first = Gather(table, at);
+    second = Gather(table, at + 1);
+#elif defined(__SSE2__) && (VELMORA_LANES == 4 || defined(__AVX2__))
+    // Four pairs at a time: two 64-bit loads into each half of a register,
+    // then the first and the second floats of the four pairs picked apart.
+    const auto pair = [&](int lane) { return reinterpret_cast<const __m64*>(table + offsets[lane]); };
+    const auto quarter = [&](int lane, __m128& firsts, __m128& seconds) {
+        const __m128 pairs01 = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), pair(lane)), pair(lane + 1));
+        const __m128 pairs23 = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), pair(lane + 2)), pair(lane + 3));
+        firsts = _mm_shuffle_ps(pairs01, pairs23, _MM_SHUFFLE(2, 0, 2, 0));
+        seconds = _mm_shuffle_ps(pairs01, pairs23, _MM_SHUFFLE(3, 1, 3, 1));
+    };
+    __m128 firsts0;
+    __m128 seconds0;
+    quarter(0, firsts0, seconds0);
+#if defined(__AVX2__)
+    static_assert(Lanes == 8);
+    __m128 firsts1;
+    __m128 seconds1;
+    quarter(4, firsts1, seconds1);
+    first = reinterpret_cast<F32>(_mm256_set_m128(firsts1, firsts0));
+    second = reinterpret_cast<F32>(_mm256_set_m128(seconds1, seconds0));
+#else
+    first = reinterpret_cast<F32>(firsts0);
+    second = reinterpret_cast<F32>(seconds0);
+#endif
+#else
+    for (int lane = 0; lane < Lanes; ++lane) {
+        first[lane] = table[offsets[lane]];
+        second[lane] = table[offsets[lane] + 1];
+    }
+#endif
+}
+
+constexpr double TwoToThe52 = 4503599627370496.0;
+
+// floor(v) for v >= 0 (and whole numbers from 2^52 on, which are their own).
+VELMORA_LANE_INLINE DoubleRegister FloorOfPositive(DoubleRegister v) {
+#if defined(__AVX512F__)
+    return reinterpret_cast<DoubleRegister>(
+        _mm512_maskz_roundscale_pd(0xFF, reinterpret_cast<__m512d>(v), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+#elif defined(__AVX__)
+    return reinterpret_cast<DoubleRegister>(_mm256_round_pd(reinterpret_cast<__m256d>(v), _MM_FROUND_FLOOR));
+#else
+    const DoubleRegister nearest = (v + TwoToThe52) - TwoToThe52;
+    const DoubleRegister floor = nearest > v ? nearest - 1.0 : nearest;
+    return v < TwoToThe52 ? floor : v;
+#endif
+}
+
+
 // A lattice value in units of 2^-30, negated: n = m - 2^30, a whole number in
 // [-2^30, 2^30). rounded is n rounded to float; rest = n - rounded, exact.
 struct Lattice {
@@ -107,6 +235,12 @@ VELMORA_LANE_INLINE Lattice LatticeOfSums(U32 n) {
     value.rounded = __builtin_convertvector(value.n, F32);
     value.rest = __builtin_convertvector(value.n - __builtin_convertvector(value.rounded, I32), F32);
     return value;
+}
+
+// The lattice values of the points dx columns right and dy rows up of the
+// points whose index sums are n.
+VELMORA_LANE_INLINE Lattice LatticeAt(U32 n, std::int32_t dx, std::int32_t dy) {
+    return LatticeOfSums(n + LatticeSum(dx, dy));
 }
 
 // float(a + b) for a float a holding a whole number below 2^32 in magnitude:

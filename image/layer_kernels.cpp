@@ -59,6 +59,10 @@ const LayerKernels& Kernels() noexcept {
     return *kernels;
 }
 
+const LayerKernels& KernelsFor(KernelLevel level) noexcept {
+    return *KernelsOf(level);
+}
+
 std::span<const KernelLevel> SupportedKernelLevels() noexcept {
     return Levels();
 }

@@ -7,11 +7,23 @@
 #include <cstdint>
 #include <span>
 
+enum class KernelLevel { Baseline, Avx2, Avx512 };
+
+// What every column of a tile has in common for one layer, found once per
+// layer, so that the cells' kernel need not look at each group of columns.
+enum class CellColumns {
+    FirstValues,  // every fraction is 0: each blend along x is its first value
+    Adjacent,     // every second key is the lattice column after the first
+    Any,
+};
+
 // Plain loops over arrays of one row (or one run of index sums). "Smoothed
 // value" is SmoothLatticeValues at a lattice point; a "layer value" is
-// InterpolatedValue at a pixel, in double, not rounded.
+// InterpolatedValue at a pixel, in double, not rounded. Each instruction set
+// fills its table with designated initialisers, in this order.
 struct LayerKernels {
-    const char* name;
+    const char* name;  // "baseline", "avx2" or "avx512"
+    KernelLevel level;
 
     // SmoothedValue at count consecutive lattice columns of one lattice row.
     // minus, centre and plus are the lattice values of the rows below, at and
@@ -24,6 +36,10 @@ struct LayerKernels {
                                 const std::int32_t* xc, const std::int32_t* xp, float* out, std::int32_t count);
     // SmoothedValue of the count index sums first, first + 1, ... (wrapping).
     void (*smoothSums)(std::uint32_t first, float* out, std::int32_t count);
+    // SmoothedValue of the count index sums first, first + step, first + 2
+    // step, ... (wrapping); each from its own nine lattice values unless step
+    // is 1.
+    void (*smoothStridedSums)(std::uint32_t first, std::uint32_t step, float* out, std::int32_t count);
 
     // The blend along x of every column, rounded to float: Blend(smoothed[key0],
     // smoothed[key1], fx) with the weights of fx.
@@ -41,10 +57,11 @@ struct LayerKernels {
                                    std::int32_t count);
     // The layer value of every column of one row from smoothed values by
     // index sum: lower and upper point at the sums of the row's two lattice
-    // rows, column0 and column1 hold each column's offsets from there.
+    // rows, column0 and column1 hold each column's offsets from there, and
+    // columns says what they all have in common.
     void (*blendCells)(const float* lower, const float* upper, const std::int32_t* column0,
                        const std::int32_t* column1, const double* columnWeight0, const double* columnWeight1,
-                       double rowWeight0, double rowWeight1, double* layer, std::int32_t count);
+                       CellColumns columns, double rowWeight0, double rowWeight1, double* layer, std::int32_t count);
     // The layer value of every pixel of one row whose lattice cells are
     // smaller than a pixel, straight from the lattice hash. columnSum0 and
     // columnSum1 hold each column's LatticeIndex(key0) and LatticeIndex(key1),
@@ -77,17 +94,19 @@ struct LayerKernels {
     bool (*writeSmallGrayLevels)(const float* sums, std::uint8_t* out, std::int32_t count);
 };
 
-enum class KernelLevel { Baseline, Avx2, Avx512 };
-
 // The kernels in use: the best the processor runs, unless UseKernelLevel
-// chose others.
+// chose others. A render reads this once, at its start.
 [[nodiscard]] const LayerKernels& Kernels() noexcept;
+
+// The kernels of level, which must be one of SupportedKernelLevels().
+[[nodiscard]] const LayerKernels& KernelsFor(KernelLevel level) noexcept;
 
 // The levels this processor can run, baseline first.
 [[nodiscard]] std::span<const KernelLevel> SupportedKernelLevels() noexcept;
 
-// Makes Kernels() return the given level's kernels from now on, for tests and
-// benchmarks that compare the builds; a level the processor cannot run is
-// ignored. Not to be called while a render runs; a call at the moment of the
-// kernels' first use holds, in whichever order the two come.
+// Makes Kernels() return the given level's kernels from now on; a level the
+// processor cannot run is ignored. Not to be called while a render runs; a
+// call at the moment of the kernels' first use holds, in whichever order the
+// two come. Tests and benchmarks that compare the builds hand a level's
+// kernels to RenderMap instead.
 void UseKernelLevel(KernelLevel level) noexcept;

@@ -3,4 +3,5 @@
 #define VELMORA_LANES 16
 #define VELMORA_KERNEL_TABLE Avx512Kernels
 #define VELMORA_KERNEL_NAME "avx512"
+#define VELMORA_KERNEL_LEVEL KernelLevel::Avx512
 #include "image/layer_kernels.inl"

@@ -2,12 +2,10 @@
 
 #include <utility>
 
+#include "image/bitmap_file.h"
 #include "noise/octave_noise.h"
 
 namespace {
-
-constexpr std::uint64_t FileHeadersSize = 14 + 40;
-constexpr std::uint64_t LargestFileSize = 0xFFFFFFFFu;
 
 void PutGray(std::uint8_t* pixel, std::uint8_t gray) noexcept {
     pixel[0] = gray;
@@ -28,11 +26,8 @@ BitmapInfoHeader MapImageHeader(std::int32_t width, std::int32_t height) noexcep
 }
 
 bool MapImageSizeAllowed(std::int32_t width, std::int32_t height) noexcept {
-    if (width < 1 || height < 1) {
-        return false;
-    }
-    const std::uint64_t stride = *RowStride(width, 24);
-    return stride * static_cast<std::uint64_t>(height) <= LargestFileSize - FileHeadersSize;
+    // The file writer's own layout decides, so the two limits cannot drift apart.
+    return LayOutBitmapFile({width, height, 1, 24}).has_value();
 }
 
 std::optional<MapImage> CreateMapImage(MemorySurface& surface, std::int32_t width, std::int32_t height) {

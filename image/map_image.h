@@ -13,6 +13,7 @@
 #include "image/render_control.h"
 
 class OctaveNoise;
+struct LayerKernels;
 
 // The current map. Rows are bottom-up, pixels blue-green-red with all three
 // bytes equal, rows padded with zeros to a multiple of 4 bytes.
@@ -55,6 +56,12 @@ void RenderMap(const OctaveNoise& noise, MapImage& image);
 // NoMemory, rendering nothing, if not even one thread's working memory could
 // be had.
 [[nodiscard]] RenderStatus RenderMap(const OctaveNoise& noise, MapImage& image, RenderControl& control);
+
+// The same render with the given kernels rather than the processor's best,
+// for tests and benchmarks that compare the instruction sets; the bytes are
+// the same whichever they are.
+[[nodiscard]] RenderStatus RenderMap(const OctaveNoise& noise, MapImage& image, RenderControl& control,
+                                     const LayerKernels& kernels);
 
 // The same map by the plain definition: one Sample per pixel, columns outer,
 // rows inner. The reference that every faster renderer must match byte for byte.

@@ -33,13 +33,13 @@ bool RowIsSettled(const float* sums, const double* layer, float amplitude, std::
 
 // Every sum of the row after count octaves whose amplitudes alternate first,
 // second, ..., a piece of the row at a time.
-bool RepeatRow(float* sums, const double* layer, float first, float second, std::int64_t count, std::int32_t width,
-               const RenderControl* control) {
+bool RepeatRow(const LayerKernels& kernels, float* sums, const double* layer, float first, float second,
+               std::int64_t count, std::int32_t width, const RenderControl* control) {
     for (std::int32_t x = 0; x < width; x += JumpsBetweenChecks) {
         if (StopRequested(control)) {
             return false;
         }
-        Kernels().repeatRun(sums + x, layer + x, first, second, count, std::min(JumpsBetweenChecks, width - x));
+        kernels.repeatRun(sums + x, layer + x, first, second, count, std::min(JumpsBetweenChecks, width - x));
     }
     return true;
 }
@@ -47,8 +47,8 @@ bool RepeatRow(float* sums, const double* layer, float first, float second, std:
 // Octave by octave while the amplitude still changes, stopping early once no
 // sum can change any more; once the amplitude repeats (period 1 or 2), every
 // pixel jumps to its end.
-bool AddRunInSteps(const OctaveNoise& noise, float* sums, const double* layer, std::int32_t width, float amplitude,
-                   std::int64_t count, const RenderControl* control) {
+bool AddRunInSteps(const OctaveNoise& noise, const LayerKernels& kernels, float* sums, const double* layer,
+                   std::int32_t width, float amplitude, std::int64_t count, const RenderControl* control) {
     // Amplitudes that never grow in magnitude leave a sum alone for good once
     // its contribution is too small to move it.
     const bool shrinking = noise.varyAmplitude == 0 || std::fabs(noise.persistence) <= 1.0f;
@@ -59,12 +59,12 @@ bool AddRunInSteps(const OctaveNoise& noise, float* sums, const double* layer, s
     while (count > 0) {
         const float a = NextAmplitude(noise, before);
         if (std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(before)) {
-            return RepeatRow(sums, layer, a, a, count, width, control);
+            return RepeatRow(kernels, sums, layer, a, a, count, width, control);
         }
         if (haveTwoBefore && std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(twoBefore)) {
-            return RepeatRow(sums, layer, a, before, count, width, control);
+            return RepeatRow(kernels, sums, layer, a, before, count, width, control);
         }
-        Kernels().addOctave(sums, layer, a, width);
+        kernels.addOctave(sums, layer, a, width);
         --count;
         twoBefore = before;
         haveTwoBefore = true;
@@ -91,10 +91,10 @@ void RunAmplitudes(const OctaveNoise& noise, float amplitude, std::int64_t count
     }
 }
 
-bool AddLongRun(const OctaveNoise& noise, float* sums, const double* layer, std::int32_t width, float amplitude,
-                std::int64_t count, bool fresh, const RenderControl* control) {
+bool AddLongRun(const OctaveNoise& noise, const LayerKernels& kernels, float* sums, const double* layer,
+                std::int32_t width, float amplitude, std::int64_t count, bool fresh, const RenderControl* control) {
     if (fresh) {
         std::fill_n(sums, width, 0.0f);
     }
-    return AddRunInSteps(noise, sums, layer, width, amplitude, count, control);
+    return AddRunInSteps(noise, kernels, sums, layer, width, amplitude, count, control);
 }

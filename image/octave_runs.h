@@ -8,6 +8,7 @@
 #include "image/render_control.h"
 
 class OctaveNoise;
+struct LayerKernels;
 
 // Runs of at most this many octaves are added octave by octave (the kernels'
 // addOctaves); longer ones with AddLongRun.
@@ -18,10 +19,12 @@ void RunAmplitudes(const OctaveNoise& noise, float amplitude, std::int64_t count
 
 // Adds count (more than ShortRun) octaves of the layer row layer (width
 // values) to the row of sums, exactly as count single octaves do, with the
-// settled-sum stop and the exact jumps; amplitude is that of the octave before
-// the first of them, and the run's amplitudes follow from it as noise says.
+// settled-sum stop and the exact jumps, with kernels; amplitude is that of the
+// octave before the first of them, and the run's amplitudes follow from it as
+// noise says.
 // With fresh the sums start at 0, whatever their memory holds. Checks control
 // (may be null) every few milliseconds and returns false, leaving the sums
 // partly updated, once it asks to stop.
-[[nodiscard]] bool AddLongRun(const OctaveNoise& noise, float* sums, const double* layer, std::int32_t width,
-                              float amplitude, std::int64_t count, bool fresh, const RenderControl* control);
+[[nodiscard]] bool AddLongRun(const OctaveNoise& noise, const LayerKernels& kernels, float* sums, const double* layer,
+                              std::int32_t width, float amplitude, std::int64_t count, bool fresh,
+                              const RenderControl* control);

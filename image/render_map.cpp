@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "image/layer_kernels.h"
 #include "image/map_image.h"
 #include "image/octave_layers.h"
 #include "image/page_memory.h"
@@ -53,7 +54,8 @@ WorkspaceCache& Workspaces() {
     return cache;
 }
 
-RenderStatus Render(const OctaveNoise& noise, MapImage& image, RenderControl* control, unsigned threads) {
+RenderStatus Render(const OctaveNoise& noise, const LayerKernels& kernels, MapImage& image, RenderControl* control,
+                    unsigned threads) {
     const std::int32_t width = image.Width();
     const std::int32_t height = image.Height();
     const std::int32_t layers = LayerCount(noise);
@@ -82,7 +84,7 @@ RenderStatus Render(const OctaveNoise& noise, MapImage& image, RenderControl* co
             if (unit >= plan.Units() || stopped.load(std::memory_order_relaxed)) {
                 break;
             }
-            if (!RenderUnit(noise, plan.tiles, memory.get(), plan.Unit(unit, width, height), image, control)) {
+            if (!RenderUnit(noise, kernels, plan.tiles, memory.get(), plan.Unit(unit, width, height), image, control)) {
                 stopped.store(true, std::memory_order_relaxed);
             }
         }
@@ -102,11 +104,16 @@ RenderStatus Render(const OctaveNoise& noise, MapImage& image, RenderControl* co
 }  // namespace
 
 void RenderMap(const OctaveNoise& noise, MapImage& image) {
-    if (Render(noise, image, nullptr, 0) == RenderStatus::NoMemory) {
+    if (Render(noise, Kernels(), image, nullptr, 0) == RenderStatus::NoMemory) {
         RenderMapPerPixel(noise, image);
     }
 }
 
 RenderStatus RenderMap(const OctaveNoise& noise, MapImage& image, RenderControl& control) {
-    return Render(noise, image, &control, control.threads);
+    return Render(noise, Kernels(), image, &control, control.threads);
+}
+
+RenderStatus RenderMap(const OctaveNoise& noise, MapImage& image, RenderControl& control,
+                       const LayerKernels& kernels) {
+    return Render(noise, kernels, image, &control, control.threads);
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "image/workspace.h"
+
 namespace {
 
 // The map is rendered in tiles of at most this many columns by as many rows
@@ -28,33 +30,61 @@ constexpr std::int32_t MinSharedTileHeight = 4;
 // Work units per thread, so that threads that finish early find more work.
 constexpr std::int64_t UnitsPerThread = 4;
 
+// The largest n in 0 ... most for which fits(n), where fits holds up to some
+// n and not beyond it, and holds for 0 (else 0).
+template <typename Fits>
+std::uint64_t LargestFitting(std::uint64_t most, Fits&& fits) {
+    std::uint64_t low = 0;
+    std::uint64_t high = most;
+    while (low < high) {
+        const std::uint64_t middle = low + (high - low + 1) / 2;
+        if (fits(middle)) {
+            low = middle;
+        } else {
+            high = middle - 1;
+        }
+    }
+    return low;
+}
+
 }  // namespace
 
 TilePlan PlanTiles(std::int32_t width, std::int32_t height, std::uint64_t budget, std::int32_t layers) {
-    // A quarter of what the per-column arrays leave may go to the tile's
-    // running sums, and tiles are kept short enough for their sums to stay in
-    // cache; half of the rest may keep column terms, the remainder is table.
+    // Three quarters of what the per-column arrays leave may go to the tile's
+    // rows and running sums, and tiles are kept short enough for their sums
+    // to stay in cache; half of the rest may keep column terms, the remainder
+    // is table. Every size is what the Workspace itself counts.
+    const auto bytes = [](std::int32_t w, std::int32_t h, std::int32_t kept, std::uint64_t entries) {
+        return WorkspaceBytesUsed({w, h, kept, entries});
+    };
     TilePlan plan;
     std::int32_t tileWidth = std::min(width, MaxTileWidth);
     for (;;) {
-        const std::uint64_t fixed =
-            BytesPerColumn * tileWidth + ArrayCount * ArrayAlignment + SpanSlack * sizeof(float);
+        const std::uint64_t fixed = bytes(tileWidth, 0, 0, 0);
         const std::uint64_t variable = fixed < budget ? budget - fixed : 0;
-        const std::uint64_t perRow = BytesPerPixel * tileWidth + BytesPerRow;
+        const std::uint64_t forRows = fixed + (variable - variable / 4);
         const std::uint64_t cachedRows =
             std::max<std::uint64_t>(PreferredTileHeight, CachedTilePixels / static_cast<std::uint64_t>(tileWidth));
-        const std::uint64_t rows = std::min((variable - variable / 4) / perRow, cachedRows);
-        const std::int32_t tileHeight = static_cast<std::int32_t>(std::min<std::uint64_t>(height, rows));
+        const auto tileHeight = static_cast<std::int32_t>(
+            LargestFitting(std::min<std::uint64_t>(height, cachedRows),
+                           [&](std::uint64_t rows) { return bytes(tileWidth, static_cast<std::int32_t>(rows), 0, 0) <= forRows; }));
         if (tileHeight >= std::min(height, PreferredTileHeight) || tileWidth == 1) {
             plan.width = tileWidth;
             plan.height = std::max(tileHeight, 1);
-            const std::uint64_t rest = variable - perRow * plan.height;
-            const std::uint64_t perLayer =
-                BytesPerLayerColumn * tileWidth + BytesPerLayer + (ArraysPerLayer + 1) * ArrayAlignment;
+            const std::uint64_t withRows = bytes(plan.width, plan.height, 0, 0);
+            const std::uint64_t rest = withRows < budget ? budget - withRows : 0;
             // Keeping column terms pays only when a column band has more than one tile.
             const std::uint64_t keep = plan.height < height ? std::uint64_t(std::max(layers, 0)) : 0;
-            plan.keptLayers = static_cast<std::int32_t>(std::min(keep, rest / 2 / perLayer));
-            plan.tableEntries = (rest - perLayer * plan.keptLayers) / sizeof(double);
+            plan.keptLayers = static_cast<std::int32_t>(LargestFitting(keep, [&](std::uint64_t kept) {
+                return bytes(plan.width, plan.height, static_cast<std::int32_t>(kept), 0) - withRows <= rest / 2;
+            }));
+            const std::uint64_t withKept = bytes(plan.width, plan.height, plan.keptLayers, 0);
+            std::uint64_t entries = withKept < budget ? (budget - withKept) / sizeof(double) : 0;
+            // The table's own alignment may take back a few entries.
+            while (entries > 0 && bytes(plan.width, plan.height, plan.keptLayers, entries) > budget) {
+                entries -= std::min<std::uint64_t>(entries, 8);
+            }
+            plan.tableEntries = entries;
             return plan;
         }
         tileWidth = (tileWidth + 1) / 2;

@@ -9,22 +9,6 @@
 // Working memory of each rendering thread, whatever the map's size.
 constexpr std::uint64_t WorkspaceBytes = std::uint64_t{8} << 20;
 
-// What the working memory holds, in bytes, for the tile renderer to carve: per
-// tile column, per tile row and per tile pixel; per layer and tile column of
-// the column terms kept for the tiles below the first; and the alignment of
-// each of at most ArrayCount arrays.
-constexpr std::uint64_t BytesPerColumn = 116;
-constexpr std::uint64_t BytesPerRow = 32;
-constexpr std::uint64_t BytesPerPixel = 4;
-constexpr std::uint64_t BytesPerLayerColumn = 4 + 4 + 8 + 8 + 4 + 4 + 4 + 4;
-constexpr std::uint64_t BytesPerLayer = 96;  // the layer's entry in the array of kept layers
-constexpr std::uint64_t ArraysPerLayer = 8;
-constexpr std::uint64_t ArrayCount = 24;
-constexpr std::uint64_t ArrayAlignment = 64;
-// Consecutive lattice columns smoothed in one run may exceed twice the number
-// of distinct keys by this much; the smoothed-value array has room for it.
-constexpr std::int64_t SpanSlack = 64;
-
 struct TilePlan {
     std::int32_t width = 0;
     std::int32_t height = 0;
@@ -33,8 +17,9 @@ struct TilePlan {
 };
 
 // Tile width and height, the number of layers whose column terms are kept and
-// the size of the table whose arrays fit budget bytes, for a width x height
-// map of the given number of layers.
+// the size of the table whose arrays (as the tile renderer's Workspace counts
+// them) fit budget bytes, for a width x height map of the given number of
+// layers.
 [[nodiscard]] TilePlan PlanTiles(std::int32_t width, std::int32_t height, std::uint64_t budget, std::int32_t layers);
 
 // A block of the map: columns x0 ... x0 + width - 1, rows y0 ... y0 + height - 1.

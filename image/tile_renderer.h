@@ -9,16 +9,14 @@
 #include "image/render_plan.h"
 
 class OctaveNoise;
+struct LayerKernels;
 struct MapImage;
 
-// The bytes of working memory that the tiles of plan take; at most
-// WorkspaceBytes for every plan that PlanTiles makes.
-[[nodiscard]] std::uint64_t WorkspaceBytesUsed(const TilePlan& plan);
-
 // Fills every pixel of unit (whole tiles of plan, one column band) with
-// GrayLevel(noise.Sample(x, y)), byte for byte what RenderMapPerPixel writes.
+// GrayLevel(noise.Sample(x, y)), byte for byte what RenderMapPerPixel writes,
+// with kernels, whichever level they are.
 // memory is this thread's working memory: WorkspaceBytes bytes, aligned to
 // 64. Adds the pixel-layers done to control (may be null) as it goes, and
 // returns false, leaving the unit partly rendered, once control asks to stop.
-[[nodiscard]] bool RenderUnit(const OctaveNoise& noise, const TilePlan& plan, std::byte* memory,
-                              const PixelBlock& unit, MapImage& image, RenderControl* control);
+[[nodiscard]] bool RenderUnit(const OctaveNoise& noise, const LayerKernels& kernels, const TilePlan& plan,
+                              std::byte* memory, const PixelBlock& unit, MapImage& image, RenderControl* control);

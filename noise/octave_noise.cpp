@@ -2,33 +2,6 @@
 
 #include <cmath>
 
-namespace {
-
-constexpr double TwoToThe63 = 9223372036854775808.0;
-
-}  // namespace
-
-std::int32_t LatticeIndex(double v) noexcept {
-    if (!(std::fabs(v) < TwoToThe63)) {
-        return 0;  // NaN, infinities and values that do not fit 64 bits
-    }
-    const auto wide = static_cast<std::int64_t>(v);
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(wide)));
-}
-
-double BlendWeight(double s, float cubeBase) noexcept {
-    // Plain multiplication gives the correctly rounded powers. s * s rounds
-    // once, so it is the double nearest to the square. cubeBase is a float: its
-    // square has at most 48 significant bits and is exact in double, so the
-    // one rounding of the second product gives the double nearest to the cube,
-    // at any magnitude a float can have. The library power function is not
-    // used because its last bit can differ between processors and library
-    // versions, and a map must not depend on the machine that made it.
-    const double square = s * s;
-    const double cube = static_cast<double>(cubeBase) * cubeBase * cubeBase;
-    return 3.0 * square - 2.0 * cube;
-}
-
 void OctaveNoise::Reset() noexcept {
     persistence = 0.25f;
     octaves = 4;

@@ -7,12 +7,20 @@
 // floating-point contraction.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 // Truncates v toward zero to a 64-bit integer and returns its low 32 bits as a
 // signed lattice index. NaN, infinities and magnitudes of 2^63 or more give 0.
-// Never performs an out-of-range conversion.
-[[nodiscard]] std::int32_t LatticeIndex(double v) noexcept;
+// Never performs an out-of-range conversion. Inline: renderers call it for
+// every column and row of every layer.
+[[nodiscard]] inline std::int32_t LatticeIndex(double v) noexcept {
+    if (!(std::fabs(v) < 9223372036854775808.0)) {
+        return 0;  // NaN, infinities and values that do not fit 64 bits
+    }
+    const auto wide = static_cast<std::int64_t>(v);
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(wide)));
+}
 
 // index + 1, wrapping from INT32_MAX to INT32_MIN.
 [[nodiscard]] constexpr std::int32_t NextLatticeIndex(std::int32_t index) noexcept {
@@ -22,7 +30,19 @@
 // The cubic blend weight 3 s^2 - 2 c^3, in double, with the square and the
 // cube each correctly rounded to double, on every processor. c is s itself or
 // s rounded to float; the two differ only where the caller's definition says so.
-[[nodiscard]] double BlendWeight(double s, float cubeBase) noexcept;
+// Inline: renderers call it for every column and row of every layer.
+[[nodiscard]] inline double BlendWeight(double s, float cubeBase) noexcept {
+    // Plain multiplication gives the correctly rounded powers. s * s rounds
+    // once, so it is the double nearest to the square. cubeBase is a float: its
+    // square has at most 48 significant bits and is exact in double, so the
+    // one rounding of the second product gives the double nearest to the cube,
+    // at any magnitude a float can have. The library power function is not
+    // used because its last bit can differ between processors and library
+    // versions, and a map must not depend on the machine that made it.
+    const double square = s * s;
+    const double cube = static_cast<double>(cubeBase) * cubeBase * cubeBase;
+    return 3.0 * square - 2.0 * cube;
+}
 
 // The lattice hash of the point whose index sum x + 57 y (wrapping at 32 bits)
 // is n, in (-1, 1]: the hash depends on that sum alone, so a renderer can
@@ -33,9 +53,14 @@
     return 1.0 - static_cast<double>(m) * 9.313225746154785e-10;
 }
 
-// The index sum x + 57 y of lattice point (x, y), wrapping at 32 bits.
+// How far the index sum moves from one lattice row to the next.
+constexpr std::uint32_t LatticeRowSum = 57;
+
+// The index sum x + 57 y of lattice point (x, y), wrapping at 32 bits. The sum
+// is linear, so LatticeSum(dx, dy) is also how far the sum of the neighbour dx
+// columns right and dy rows up lies from a point's own.
 [[nodiscard]] constexpr std::uint32_t LatticeSum(std::int32_t x, std::int32_t y) noexcept {
-    return static_cast<std::uint32_t>(x) + 57u * static_cast<std::uint32_t>(y);
+    return static_cast<std::uint32_t>(x) + LatticeRowSum * static_cast<std::uint32_t>(y);
 }
 
 // The smoothing step of SmoothedValue, from the nine lattice values around a

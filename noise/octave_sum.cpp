@@ -26,8 +26,6 @@
 
 namespace {
 
-constexpr double FloatMax = std::numeric_limits<float>::max();
-
 // Binade [low, high) of a magnitude, high capped at the largest float so that
 // no translated sum overflows to infinity; the double and float grid spacings
 // inside it.
@@ -38,9 +36,9 @@ struct Binade {
     double floatSpacing;
 };
 
-// 2^exponent for exponents of normal doubles, built from its bits.
+// 2^exponent for exponents of normal doubles.
 double PowerOfTwo(int exponent) noexcept {
-    return std::bit_cast<double>(static_cast<std::uint64_t>(exponent + 1023) << 52);
+    return std::bit_cast<double>(PowerOfTwoBits(static_cast<std::uint64_t>(exponent)));
 }
 
 // The binade of |t|, or false for 0, NaN, infinities, magnitudes that round

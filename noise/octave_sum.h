@@ -7,6 +7,18 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
+
+// The largest float, as a double: sums beyond it round to infinity.
+constexpr double FloatMax = std::numeric_limits<float>::max();
+
+// The bits of the double 2^exponent, for exponents of normal doubles (-1022
+// ... 1023): of one exponent as a 64-bit integer, or of each lane of a
+// vector of them.
+template <typename Bits>
+[[nodiscard]] constexpr Bits PowerOfTwoBits(Bits exponent) noexcept {
+    return (exponent + 1023) << 52;
+}
 
 // One octave: the sum plus layer times amplitude, in double, rounded to float.
 [[nodiscard]] inline float AddOctaveTo(float sum, double layer, float amplitude) noexcept {

@@ -24,7 +24,7 @@ bench=$VELMORA_ROOT/build/release/bench/velmora_bench
 min_time=0.01s
 "$bench" --benchmark_list_tests --benchmark_min_time=$min_time >/dev/null 2>&1 || min_time=0.01
 "$bench" --benchmark_min_time=$min_time \
-  --benchmark_filter='BM_Fast(Default|BothSwitches)/512|BM_MostOctaves(SwitchesOff|Persistence0.5)/' >/dev/null
+  --benchmark_filter='BM_OneThread(Defaults|BothSwitches)/512|BM_GrayLevels/|BM_MostOctaves(SwitchesOff|Persistence0.5)/' >/dev/null
 
 # The program in a real window: its own X server and window manager, driven
 # with the mouse and keyboard.

@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "image/map_image.h"
 #include "noise/octave_noise.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -25,11 +25,6 @@ std::uint32_t U32(const Bytes& b, std::size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 std::uint32_t U16(const Bytes& b, std::size_t at) { return b[at] | b[at + 1] << 8; }
-
-Bytes ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 void WriteText(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -157,13 +152,13 @@ TEST_F(SaveBitmapFileTest, MapFilesCarryHeadersAndRowsBottomUp) {
         const MapImage image = Map(w, h);
         const fs::path path = dir_ / ("map" + std::to_string(w));
         ASSERT_EQ(SaveBitmapFile(path.string(), image.bitmap.get(), surface_.get()), S_OK);
-        const Bytes file = ReadFile(path);
+        const Bytes file = ReadFileBytes(path);
         ExpectHeaders(file, w, h, 24, 0);
         ASSERT_EQ(file.size(), 54 + image.Pixels().size());
         EXPECT_TRUE(std::equal(image.Pixels().begin(), image.Pixels().end(), file.begin() + 54));
     }
     EXPECT_EQ(fs::file_size(dir_ / "map512"), 786486u);
-    const Bytes small = ReadFile(dir_ / "map3");
+    const Bytes small = ReadFileBytes(dir_ / "map3");
     EXPECT_EQ(U32(small, 2), 78u);
     EXPECT_EQ(U32(small, 34), 24u);
     for (std::size_t row = 0; row < 2; ++row) {
@@ -178,7 +173,7 @@ TEST_F(SaveBitmapFileTest, TallMapsAreWrittenWhole) {
     const MapImage image = Map(2, 70001, 0.01f);
     const fs::path path = dir_ / "tall.bmp";
     ASSERT_EQ(SaveBitmapFile(path.string(), image.bitmap.get(), surface_.get()), S_OK);
-    const Bytes file = ReadFile(path);
+    const Bytes file = ReadFileBytes(path);
     ExpectHeaders(file, 2, 70001, 24, 0);
     EXPECT_TRUE(std::equal(image.Pixels().begin(), image.Pixels().end(), file.begin() + 54));
 }
@@ -201,7 +196,7 @@ TEST_F(SaveBitmapFileTest, SavingAgainReplacesTheFileWithAFreshCopy) {
     const MapImage second = Map(31, 17, 0.05f);
     ASSERT_EQ(SaveBitmapFile(path.string(), second.bitmap.get(), surface_.get()), S_OK);
     ASSERT_EQ(SaveBitmapFile((dir_ / "fresh.bmp").string(), second.bitmap.get(), surface_.get()), S_OK);
-    EXPECT_EQ(ReadFile(path), ReadFile(dir_ / "fresh.bmp"));
+    EXPECT_EQ(ReadFileBytes(path), ReadFileBytes(dir_ / "fresh.bmp"));
     EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"again.bmp", "fresh.bmp"}));
 }
 
@@ -258,7 +253,7 @@ TEST_F(SaveBitmapFileTest, LinksAreWrittenThroughAndLongestNamesSave) {
             WriteText(c.written, "previous");
         }
         ASSERT_EQ(SaveBitmapFile(c.name.string(), image.bitmap.get(), surface_.get()), S_OK);
-        EXPECT_EQ(ReadFile(c.written), expected);
+        EXPECT_EQ(ReadFileBytes(c.written), expected);
     }
     for (const char* link : {"link", "chain", "dangling"}) {
         EXPECT_TRUE(fs::is_symlink(dir_ / link)) << link;
@@ -289,7 +284,7 @@ TEST_F(SaveBitmapFileTest, ReplacingKeepsModeOwnerAndGroup) {
         EXPECT_EQ(saved.st_mode & 07777, mode);
         EXPECT_EQ(saved.st_uid, owner);
         EXPECT_EQ(saved.st_gid, group);
-        EXPECT_EQ(ReadFile(path).size(), 54u + image.Pixels().size());
+        EXPECT_EQ(ReadFileBytes(path).size(), 54u + image.Pixels().size());
     }
 }
 
@@ -303,7 +298,7 @@ TEST_F(SaveBitmapFileTest, FullDiskFailsAndKeepsTheOldFile) {
     const MapImage image = Map(512, 512);  // 786,486 bytes do not fit in 64 KiB
     EXPECT_EQ(SaveBitmapFile(path.string(), image.bitmap.get(), surface_.get()), E_FAIL);
     EXPECT_EQ(Entries(small), std::vector<std::string>{"map.bmp"});
-    const Bytes kept = ReadFile(path);
+    const Bytes kept = ReadFileBytes(path);
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "previous");
 }
 
@@ -324,7 +319,7 @@ TEST_F(SaveBitmapFileTest, ReadOnlyDirectoryFailsAndKeepsTheOldFile) {
     EXPECT_EQ(SaveBitmapFile((locked / "map.bmp").string(), image.bitmap.get(), surface_.get()), E_FAIL);
     EXPECT_EQ(SaveBitmapFile((locked / "new.bmp").string(), image.bitmap.get(), surface_.get()), E_FAIL);
     EXPECT_EQ(Entries(locked), std::vector<std::string>{"map.bmp"});
-    const Bytes kept = ReadFile(locked / "map.bmp");
+    const Bytes kept = ReadFileBytes(locked / "map.bmp");
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "previous");
     if (::geteuid() != 0) {
         fs::permissions(locked, fs::perms::owner_all);

@@ -12,6 +12,8 @@
 #include <limits>
 #include <random>
 
+#include "tests/support/every_kernel_level.h"
+
 namespace {
 
 float StepByStep(float sum, double first, double second, std::int64_t count) {
@@ -30,25 +32,24 @@ void ExpectSameBits(float expected, float actual) {
     }
 }
 
-// RepeatContributions, and the renderer's jumps in vector lanes for every
-// instruction set, against the sum taken one octave at a time.
-void ExpectMatches(float sum, double first, double second, std::int64_t count) {
-    SCOPED_TRACE(testing::Message() << std::hexfloat << "sum " << sum << " first " << first << " second " << second
-                                    << std::defaultfloat << " count " << count);
-    const float expected = StepByStep(sum, first, second, count);
-    ExpectSameBits(expected, RepeatContributions(sum, first, second, count));
-    for (const KernelLevel level : SupportedKernelLevels()) {
-        UseKernelLevel(level);
+// RepeatContributions, and the renderer's jumps in vector lanes with one
+// kernel level's kernels (repeatRun), against the sum taken one octave at a
+// time.
+class RepeatRun : public testing::TestWithParam<KernelLevel> {
+protected:
+    void ExpectMatches(float sum, double first, double second, std::int64_t count) const {
+        SCOPED_TRACE(testing::Message() << std::hexfloat << "sum " << sum << " first " << first << " second "
+                                        << second << std::defaultfloat << " count " << count);
+        const float expected = StepByStep(sum, first, second, count);
+        ExpectSameBits(expected, RepeatContributions(sum, first, second, count));
         float lanes = sum;
         const double layer = 1.0;
-        Kernels().repeatRun(&lanes, &layer, first, second, count, 1);
-        SCOPED_TRACE(Kernels().name);
+        KernelsFor(GetParam()).repeatRun(&lanes, &layer, first, second, count, 1);
         ExpectSameBits(expected, lanes);
     }
-    UseKernelLevel(SupportedKernelLevels().back());
-}
+};
 
-TEST(RepeatContributions, ConstantContributionsOfEveryScale) {
+TEST_P(RepeatRun, ConstantContributionsOfEveryScale) {
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
     std::uniform_int_distribution<int> exponent(-150, 20);
@@ -62,7 +63,7 @@ TEST(RepeatContributions, ConstantContributionsOfEveryScale) {
 
 // Contributions that land exactly halfway between floats: the running sum
 // then rounds to even, and the increments depend on the last bit.
-TEST(RepeatContributions, DyadicTiesRoundToEven) {
+TEST_P(RepeatRun, DyadicTiesRoundToEven) {
     std::mt19937_64 random(11);
     std::uniform_int_distribution<int> odd(0, 50);
     std::uniform_int_distribution<int> scale(-30, 10);
@@ -83,7 +84,7 @@ TEST(RepeatContributions, DyadicTiesRoundToEven) {
 
 // Alternating contributions as a persistence near -1 leaves them: equal and
 // opposite, or unequal, around a sum of either sign.
-TEST(RepeatContributions, AlternatingContributions) {
+TEST_P(RepeatRun, AlternatingContributions) {
     std::mt19937_64 random(13);
     std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
     std::uniform_int_distribution<int> exponent(-40, 10);
@@ -98,7 +99,7 @@ TEST(RepeatContributions, AlternatingContributions) {
     ExpectMatches(0.3f, 1.0000001, -1.0, 100001);  // drifts across many units of a coarser binade
 }
 
-TEST(RepeatContributions, NonFiniteAndZeroContributions) {
+TEST_P(RepeatRun, NonFiniteAndZeroContributions) {
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::nan("");
     ExpectMatches(1.0f, inf, inf, 5);
@@ -132,6 +133,8 @@ TEST(RepeatContributions, HugeCountsSaturate) {
     ExpectSameBits(RepeatContributions(0.5f, 2.0, -2.0, most), StepByStep(0.5f, 2.0, -2.0, 1));
     ExpectSameBits(RepeatContributions(0.5f, 2.0, -2.0, most - 1), 0.5f);
 }
+
+VELMORA_FOR_EVERY_KERNEL_LEVEL(RepeatRun);
 
 TEST(SumIsSettled, StaysWhereAnySmallerContributionLeavesTheSum) {
     std::mt19937_64 random(17);

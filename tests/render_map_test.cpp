@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "noise/octave_noise.h"
+#include "tests/support/every_kernel_level.h"
 
 namespace {
 
@@ -62,39 +63,36 @@ std::string FirstDifference(const OctaveNoise& noise, const MapImage& want, cons
     return {};
 }
 
-// Renders size by the definition, then with every instruction set's kernels
-// on 1, 2, 3 and 7 threads, and compares every byte of the pixel memory,
-// padding included; reports the first differing pixel.
-void ExpectSameAsPerPixel(const OctaveNoise& noise, Size size) {
-    SCOPED_TRACE(Describe(noise, size));
-    MemorySurface surface;
-    std::optional<MapImage> expected = CreateMapImage(surface, size.width, size.height);
-    std::optional<MapImage> actual = CreateMapImage(surface, size.width, size.height);
-    ASSERT_TRUE(expected && actual);
-    RenderMapPerPixel(noise, *expected);
-    for (const KernelLevel level : SupportedKernelLevels()) {
-        UseKernelLevel(level);
+// The renderer with one kernel level's kernels against the definition.
+class RenderMapFast : public testing::TestWithParam<KernelLevel> {
+protected:
+    // Renders size by the definition, then with the level's kernels on 1, 2,
+    // 3 and 7 threads, and compares every byte of the pixel memory, padding
+    // included; reports the first differing pixel.
+    void ExpectSameAsPerPixel(const OctaveNoise& noise, Size size) const {
+        SCOPED_TRACE(Describe(noise, size));
+        MemorySurface surface;
+        std::optional<MapImage> expected = CreateMapImage(surface, size.width, size.height);
+        std::optional<MapImage> actual = CreateMapImage(surface, size.width, size.height);
+        ASSERT_TRUE(expected && actual);
+        RenderMapPerPixel(noise, *expected);
         for (const unsigned threads : {1u, 2u, 3u, 7u}) {
             RenderControl control;
             control.threads = threads;
-            ASSERT_EQ(RenderMap(noise, *actual, control), RenderStatus::Complete);
+            ASSERT_EQ(RenderMap(noise, *actual, control, KernelsFor(GetParam())), RenderStatus::Complete);
             const std::string difference = FirstDifference(noise, *expected, *actual);
-            if (!difference.empty()) {
-                UseKernelLevel(SupportedKernelLevels().back());
-                FAIL() << Kernels().name << " kernels, " << threads << " threads: " << difference;
-            }
+            ASSERT_TRUE(difference.empty()) << threads << " threads: " << difference;
         }
     }
-    UseKernelLevel(SupportedKernelLevels().back());
-}
 
-void ExpectSameOnSmallSizes(const OctaveNoise& noise) {
-    for (const Size size : SmallSizes) {
-        ExpectSameAsPerPixel(noise, size);
+    void ExpectSameOnSmallSizes(const OctaveNoise& noise) const {
+        for (const Size size : SmallSizes) {
+            ExpectSameAsPerPixel(noise, size);
+        }
     }
-}
+};
 
-TEST(RenderMapFast, DefaultsAndSwitchesOnSmallSizes) {
+TEST_P(RenderMapFast, DefaultsAndSwitchesOnSmallSizes) {
     for (const Switches switches : AllSwitches) {
         OctaveNoise noise;
         noise.varyFrequency = switches.varyFrequency;
@@ -103,7 +101,7 @@ TEST(RenderMapFast, DefaultsAndSwitchesOnSmallSizes) {
     }
 }
 
-TEST(RenderMapFast, OctaveCounts) {
+TEST_P(RenderMapFast, OctaveCounts) {
     for (const int octaves : {0, -3, 1, 12, 200}) {
         for (const Switches switches : AllSwitches) {
             OctaveNoise noise;
@@ -119,7 +117,7 @@ TEST(RenderMapFast, OctaveCounts) {
 // Zero, negative (negative fractions), tiny, whole, where float keys round
 // (2^24 and around), where indices wrap (1e9), and where coordinates overflow
 // 64 bits, become infinite or are not numbers.
-TEST(RenderMapFast, Frequencies) {
+TEST_P(RenderMapFast, Frequencies) {
     const float frequencies[] = {0.0f,        -0.0f,       -0.015f,      -3.7f,        1e-7f, 1.0f,
                                  1.5f,        8388607.5f,  16777215.0f,  16777216.0f,  16777218.0f,
                                  -16777216.0f, 1e9f,       -1e9f,        1e30f,        Inf,   -Inf,
@@ -135,7 +133,7 @@ TEST(RenderMapFast, Frequencies) {
     }
 }
 
-TEST(RenderMapFast, AmplitudesAndPersistences) {
+TEST_P(RenderMapFast, AmplitudesAndPersistences) {
     // 2.1e7 and 3e7: gray levels of sums just below and around 2^31 / 100,
     // where the truncated sum times 100 stops fitting 32 bits.
     for (const float amplitude : {0.0f, -1.0f, -2.5f, 2.1e7f, 3e7f, 1e30f, NaN}) {
@@ -168,7 +166,7 @@ TEST(RenderMapFast, AmplitudesAndPersistences) {
 
 // Larger maps span several tiles of running sums, both down (300 x 100 at
 // its own memory size) and across (4100 columns, more than one tile wide).
-TEST(RenderMapFast, LargerSizesAndTiles) {
+TEST_P(RenderMapFast, LargerSizesAndTiles) {
     for (const Size size : {Size{300, 100}, Size{513, 7}, Size{4100, 3}}) {
         for (const Switches switches : AllSwitches) {
             OctaveNoise noise;
@@ -187,12 +185,13 @@ TEST(RenderMapFast, LargerSizesAndTiles) {
     ExpectSameAsPerPixel(wrapping, {513, 7});
 }
 
-// Smoothed values come from a table by index sum x + 57 y where it fits the
-// working memory; at 300 x 100 the table stops fitting between frequencies 1
-// and 2 (at 1.5 some tiles use it and some do not). Around 1.5 rows also
-// switch between sharing the blends along x and blending each cell directly.
-TEST(RenderMapFast, SmoothedValuesByIndexSum) {
-    for (const float frequency : {0.7f, 1.0f, 1.4f, 1.5f, 1.6f, 2.0f, -1.5f, -0.45f}) {
+// Smoothed values come from a table by index sum x + 57 y where it is small
+// enough next to the tile's pixels. Around frequency 1 rows switch between
+// sharing the blends along x and blending each cell from the table; at
+// 300 x 100 the table gives way to the hashes between 31 and 32 (whole
+// numbers) and between 40.5 and 41.5.
+TEST_P(RenderMapFast, SmoothedValuesByIndexSum) {
+    for (const float frequency : {0.7f, 1.0f, 1.4f, 1.5f, 1.6f, 2.0f, -1.5f, -0.45f, 31.0f, 32.0f, 40.5f, 41.5f}) {
         OctaveNoise noise;
         noise.frequency = frequency;
         noise.octaves = 1;
@@ -208,6 +207,13 @@ TEST(RenderMapFast, SmoothedValuesByIndexSum) {
         noise.varyAmplitude = 1;
         ExpectSameAsPerPixel(noise, {300, 100});
     }
+    // One column, rows sharing blends, index sums too spread for a table of
+    // smoothed values: from a table of hashes, and from the hashes.
+    OctaveNoise tall;
+    tall.frequency = 0.5f;
+    tall.octaves = 1;
+    ExpectSameAsPerPixel(tall, {1, 10000});
+    ExpectSameAsPerPixel(tall, {1, 100000});
     // Three tiles down: the first layer's column terms are kept for the
     // tiles below, the other layers' are computed per tile.
     OctaveNoise kept;
@@ -218,11 +224,30 @@ TEST(RenderMapFast, SmoothedValuesByIndexSum) {
     ExpectSameAsPerPixel(kept, {160, 200});
 }
 
+// Whole-number frequencies, where each pixel takes the smoothed value at its
+// own lattice point: small and negative ones, a power of two whose index
+// sums wrap at 32 bits, one whose indices wrap too (its fractions are then
+// not 0), and a doubling run that leaves exact floats on the way.
+TEST_P(RenderMapFast, WholeFrequenciesTakeTheirLatticePoints) {
+    for (const float frequency : {1.0f, 3.0f, -7.0f, 1e5f, 1048576.0f, 16777216.0f}) {
+        OctaveNoise noise;
+        noise.frequency = frequency;
+        noise.octaves = 1;
+        ExpectSameAsPerPixel(noise, {300, 100});
+    }
+    OctaveNoise doubling;
+    doubling.frequency = 1.0f;
+    doubling.octaves = 40;
+    doubling.varyFrequency = 1;
+    doubling.varyAmplitude = 1;
+    ExpectSameAsPerPixel(doubling, {203, 157});
+}
+
 // Lattice cells far smaller than a pixel, where every pixel's cell comes
 // straight from the hash (and from 2^23 on lattice coordinates are whole, so
 // its fractions are 0); odd sizes, so that vector groups and the rows where
 // threads' work meets fall inside lattice cells.
-TEST(RenderMapFast, FineLatticesOnEveryThreadCount) {
+TEST_P(RenderMapFast, FineLatticesOnEveryThreadCount) {
     for (const float frequency : {30.0f, 100.0f, 1000.0f, 1e5f, 3e7f}) {
         OctaveNoise noise;
         noise.frequency = frequency;
@@ -236,16 +261,16 @@ TEST(RenderMapFast, FineLatticesOnEveryThreadCount) {
 // A map wider than one tile, tall enough for several tiles down and for kept
 // column terms: too large to render per pixel in a test, so the pixels where
 // tiles and bands of columns meet are compared with Sample one by one.
-TEST(RenderMapFast, TileAndBandEdgesOfAWideMap) {
+TEST_P(RenderMapFast, TileAndBandEdgesOfAWideMap) {
     constexpr int Width = 4100;
     constexpr int Height = 130;
     struct Case {
         float frequency;
         int octaves;
     };
-    // 8 octaves up to frequency 3.84; a sum table near its memory limit; one
-    // past it; negative indices.
-    for (const Case c : {Case{0.015f, 8}, Case{10.0f, 1}, Case{30.0f, 1}, Case{-3.84f, 1}}) {
+    // 8 octaves up to frequency 3.84; a sum table near its limit; one past
+    // it; negative indices; lattice points of a whole frequency.
+    for (const Case c : {Case{0.015f, 8}, Case{210.5f, 1}, Case{215.5f, 1}, Case{-3.84f, 1}, Case{-16.0f, 1}}) {
         OctaveNoise noise;
         noise.frequency = c.frequency;
         noise.octaves = c.octaves;
@@ -254,7 +279,8 @@ TEST(RenderMapFast, TileAndBandEdgesOfAWideMap) {
         MemorySurface surface;
         std::optional<MapImage> image = CreateMapImage(surface, Width, Height);
         ASSERT_TRUE(image);
-        RenderMap(noise, *image);
+        RenderControl control;
+        ASSERT_EQ(RenderMap(noise, *image, control, KernelsFor(GetParam())), RenderStatus::Complete);
         const auto pixels = image->Pixels();
         const auto expectPixel = [&](int x, int y) {
             const std::uint8_t want = GrayLevel(noise.Sample(float(x), float(y)));
@@ -274,5 +300,7 @@ TEST(RenderMapFast, TileAndBandEdgesOfAWideMap) {
         }
     }
 }
+
+VELMORA_FOR_EVERY_KERNEL_LEVEL(RenderMapFast);
 
 }  // namespace

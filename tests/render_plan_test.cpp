@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "image/tile_renderer.h"
+#include "image/workspace.h"
 
 namespace {
 

@@ -16,15 +16,11 @@
 #include <vector>
 
 #include "image/map_image.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<char> ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 class SaveFailure : public testing::Test {
 protected:
@@ -54,8 +50,8 @@ TEST_F(SaveFailure, SuccessReportsNoErrorAndWritesTheSameBytesAsThePlainSave) {
     const fs::path plain = directory_ / "b.bmp";
     EXPECT_EQ(Save(withReason.string()), 0);
     ASSERT_EQ(SaveBitmapFile(plain.string(), image_.bitmap.get(), surface_.get()), S_OK);
-    EXPECT_EQ(ReadAll(withReason), ReadAll(plain));
-    EXPECT_EQ(ReadAll(plain).size(), 54u + 24u * 3u);
+    EXPECT_EQ(ReadFileBytes(withReason), ReadFileBytes(plain));
+    EXPECT_EQ(ReadFileBytes(plain).size(), 54u + 24u * 3u);
 }
 
 TEST_F(SaveFailure, TellsWhyTheFileCouldNotBeWritten) {
@@ -126,7 +122,7 @@ TEST_F(SaveFailure, ReadOnlyFileIsRefusedAndKept) {
         errorNumber = WEXITSTATUS(status);
     }
     EXPECT_EQ(errorNumber, EACCES);
-    const std::vector<char> kept = ReadAll(path);
+    const std::vector<std::uint8_t> kept = ReadFileBytes(path);
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "previous");
     EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     EXPECT_EQ(std::distance(fs::directory_iterator(directory_), fs::directory_iterator()), 1);

@@ -21,6 +21,7 @@
 
 #include "message_box_watcher.h"
 #include "noise/octave_noise.h"
+#include "tests/support/main_dialog_fixture.h"
 #include "ui/app_state.h"
 #include "ui/background_render.h"
 #include "ui/main_dialog.h"
@@ -104,7 +105,7 @@ void Cancel(QDialog* dialog, Way way) {
 
 }  // namespace
 
-class GenerateProgressTest : public QObject {
+class GenerateProgressTest : public QObject, MainDialogFixture {
     Q_OBJECT
 
 private slots:
@@ -118,13 +119,6 @@ private slots:
     void closingDuringARenderEndsWithZero();
 
 private:
-    QLineEdit* Field(const char* name) const { return dialog_->findChild<QLineEdit*>(QLatin1String(name)); }
-    QAbstractButton* Button(const char* name) const { return dialog_->findChild<QAbstractButton*>(QLatin1String(name)); }
-    void Click(const char* name) { QTest::mouseClick(Button(name), Qt::LeftButton); }
-    void Type(const char* name, const QString& text) {
-        Field(name)->selectAll();
-        QTest::keyClicks(Field(name), text);
-    }
     // 4096 x 4096 with the most octaves and a persistence that keeps every
     // octave counting: minutes of work.
     void TypeSlowMap() {
@@ -144,23 +138,14 @@ private:
         Click("IDC_VARY_FREQUENCY");
         Click("IDC_VARY_AMPLITUDE");
     }
-
-    std::unique_ptr<AppState> state_;
-    std::unique_ptr<OctaveNoise> noise_;
-    std::unique_ptr<MainDialog> dialog_;
 };
 
 void GenerateProgressTest::init() {
-    state_ = std::make_unique<AppState>();
-    noise_ = std::make_unique<OctaveNoise>();
-    dialog_ = std::make_unique<MainDialog>(*state_, *noise_);
-    dialog_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
+    OpenDialog();
 }
 
 void GenerateProgressTest::cleanup() {
-    dialog_.reset();
-    state_.reset();
+    CloseDialog();
     QCOMPARE(QApplication::overrideCursor(), nullptr);
 }
 

@@ -10,7 +10,6 @@
 
 #include <clocale>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -20,6 +19,8 @@
 #include "noise/octave_noise.h"
 #include "resources/dialog_builder.h"
 #include "resources/resource_ids.h"
+#include "tests/support/main_dialog_fixture.h"
+#include "tests/support/test_support.h"
 #include "ui/app_state.h"
 #include "ui/main_dialog.h"
 #include "ui/picture_dialog.h"
@@ -44,13 +45,11 @@ Bytes SavedByCore(const OctaveNoise& noise, std::int32_t width, std::int32_t hei
     if (SaveBitmapFile(path.toStdString(), image->bitmap.get(), surface.get()) != S_OK) {
         return {};
     }
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return ReadFileBytes(path.toStdString());
 }
 
 Bytes FileBytes(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return ReadFileBytes(path.toStdString());
 }
 
 PictureDialog* NoPictureWindow(AppState&, QWidget*) {
@@ -74,7 +73,7 @@ rlim_t AddressSpaceInUse() {
 
 }  // namespace
 
-class MainDialogTest : public QObject {
+class MainDialogTest : public QObject, MainDialogFixture {
     Q_OBJECT
 
 private slots:
@@ -104,43 +103,23 @@ private slots:
     void pictureWindowRefusesItsOwnCloseRequests();
 
 private:
-    QLineEdit* Field(const char* name) const { return dialog_->findChild<QLineEdit*>(QLatin1String(name)); }
-    QCheckBox* Box(const char* name) const { return dialog_->findChild<QCheckBox*>(QLatin1String(name)); }
-    QPushButton* Button(const char* name) const { return dialog_->findChild<QPushButton*>(QLatin1String(name)); }
-    void Type(const char* name, const QString& text) {
-        Field(name)->selectAll();
-        QTest::keyClicks(Field(name), text);
-        QCOMPARE(Field(name)->text(), text);
-    }
-    void Click(const char* name) { QTest::mouseClick(dialog_->findChild<QAbstractButton*>(QLatin1String(name)), Qt::LeftButton); }
     void SetSize(int width, int height) {
         Type("IDC_WIDTH", QString::number(width));
         Type("IDC_HEIGHT", QString::number(height));
     }
     [[nodiscard]] Bytes MapBytes() const { return {state_->image->Pixels().begin(), state_->image->Pixels().end()}; }
-    void MakeDialog(PictureWindowFactory factory = CreatePictureWindow) {
-        dialog_ = std::make_unique<MainDialog>(*state_, *noise_, factory);
-        dialog_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
-    }
 
-    std::unique_ptr<AppState> state_;
-    std::unique_ptr<OctaveNoise> noise_;
-    std::unique_ptr<MainDialog> dialog_;
     std::unique_ptr<QTemporaryDir> directory_;
 };
 
 void MainDialogTest::init() {
-    state_ = std::make_unique<AppState>();
-    noise_ = std::make_unique<OctaveNoise>();
     directory_ = std::make_unique<QTemporaryDir>();
     QVERIFY(directory_->isValid());
-    MakeDialog();
+    OpenDialog();
 }
 
 void MainDialogTest::cleanup() {
-    dialog_.reset();
-    state_.reset();
+    CloseDialog();
     directory_.reset();
     QCOMPARE(QApplication::overrideCursor(), nullptr);
 }

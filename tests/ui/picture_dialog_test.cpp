@@ -13,6 +13,7 @@
 
 #include "image/map_image.h"
 #include "noise/octave_noise.h"
+#include "tests/support/main_dialog_fixture.h"
 #include "ui/app_state.h"
 #include "ui/device_pixels.h"
 #include "ui/main_dialog.h"
@@ -53,7 +54,7 @@ QString CompareWithMap(const QImage& image, const Bitmap& map, QRgb background, 
 
 }  // namespace
 
-class PictureDialogTest : public QObject {
+class PictureDialogTest : public QObject, MainDialogFixture {
     Q_OBJECT
 
 private slots:
@@ -73,9 +74,9 @@ private slots:
 
 private:
     void Generate(int width, int height) {
-        dialog_->findChild<QLineEdit*>(QStringLiteral("IDC_WIDTH"))->setText(QString::number(width));
-        dialog_->findChild<QLineEdit*>(QStringLiteral("IDC_HEIGHT"))->setText(QString::number(height));
-        QTest::mouseClick(dialog_->findChild<QPushButton*>(QStringLiteral("IDC_GENERATE")), Qt::LeftButton);
+        Field("IDC_WIDTH")->setText(QString::number(width));
+        Field("IDC_HEIGHT")->setText(QString::number(height));
+        Click("IDC_GENERATE");
         QCOMPARE(state_->width, width);
         QCOMPARE(state_->height, height);
     }
@@ -90,10 +91,6 @@ private:
                smaller.height() < height;
     }
     QRgb Background() const { return Picture()->palette().color(QPalette::Window).rgb(); }
-
-    std::unique_ptr<AppState> state_;
-    std::unique_ptr<OctaveNoise> noise_;
-    std::unique_ptr<MainDialog> dialog_;
 };
 
 void PictureDialogTest::initTestCase() {
@@ -104,19 +101,14 @@ void PictureDialogTest::initTestCase() {
 }
 
 void PictureDialogTest::init() {
-    state_ = std::make_unique<AppState>();
-    noise_ = std::make_unique<OctaveNoise>();
     // A paint device that cannot be painted on must never occur.
     QTest::failOnWarning(QRegularExpression(QStringLiteral("QPainter")));
-    dialog_ = std::make_unique<MainDialog>(*state_, *noise_);
-    dialog_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
+    OpenDialog();
     QVERIFY(QTest::qWaitForWindowExposed(Picture()));
 }
 
 void PictureDialogTest::cleanup() {
-    dialog_.reset();
-    state_.reset();
+    CloseDialog();
 }
 
 void PictureDialogTest::beforeAnyGenerateOnlyTheBackgroundShows() {
