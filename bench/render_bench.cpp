@@ -24,6 +24,8 @@
 #include "noise/octave_noise.h"
 #include "tests/support/test_support.h"
 
+using namespace velmora;
+
 namespace {
 
 constexpr std::int32_t MostOctaves = std::numeric_limits<std::int32_t>::max();

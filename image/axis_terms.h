@@ -9,6 +9,8 @@
 
 #include "noise/octave_noise.h"
 
+namespace velmora {
+
 // The terms of one coordinate of one layer.
 struct AxisTerm {
     float key0;
@@ -141,3 +143,5 @@ struct Neighbours {
 [[nodiscard]] constexpr std::int64_t SumSpan(const IndexRange& columns, const IndexRange& rows) noexcept {
     return (columns.high - columns.low) + std::int64_t{LatticeRowSum} * (rows.high - rows.low) + 1;
 }
+
+}  // namespace velmora

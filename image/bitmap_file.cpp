@@ -15,6 +15,8 @@
 #include <new>
 #include <string>
 
+namespace velmora {
+
 namespace {
 
 constexpr std::uint32_t FileHeaderSize = 14;
@@ -413,3 +415,5 @@ std::string SaveFailureReason(int errorNumber) {
     }
     return std::strerror(errorNumber);
 }
+
+}  // namespace velmora

@@ -32,6 +32,8 @@
 
 #include "image/drawing_surface.h"
 
+namespace velmora {
+
 using HRESULT = std::int32_t;
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
@@ -93,3 +95,5 @@ constexpr int NotRegularFileError = 0x10000;
 // file" for NotRegularFileError, otherwise the system's text for the errno
 // value.
 [[nodiscard]] std::string SaveFailureReason(int errorNumber);
+
+}  // namespace velmora

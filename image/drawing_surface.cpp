@@ -7,6 +7,8 @@
 
 #include "image/page_memory.h"
 
+namespace velmora {
+
 namespace {
 
 // Pixel memory of at least this size comes in huge pages where the system
@@ -187,3 +189,5 @@ bool CopyBlockTopDown(const MemorySurface& surface, PixelRect block, std::span<s
     }
     return true;
 }
+
+}  // namespace velmora

@@ -17,6 +17,8 @@
 #include <span>
 #include <vector>
 
+namespace velmora {
+
 constexpr std::uint32_t BI_RGB = 0;
 
 // The 40-byte header that describes a device-independent bitmap.
@@ -159,3 +161,5 @@ struct PixelRect {
 // or outStride is too small.
 [[nodiscard]] bool CopyBlockTopDown(const MemorySurface& surface, PixelRect block, std::span<std::uint8_t> out,
                                     std::size_t outStride) noexcept;
+
+}  // namespace velmora

@@ -35,6 +35,8 @@
 #error "define VELMORA_LANES before including image/lattice_lanes.h"
 #endif
 
+namespace velmora {
+
 namespace lanes {
 
 constexpr int Lanes = VELMORA_LANES;
@@ -217,7 +219,6 @@ VELMORA_LANE_INLINE DoubleRegister FloorOfPositive(DoubleRegister v) {
 #endif
 }
 
-
 // A lattice value in units of 2^-30, negated: n = m - 2^30, a whole number in
 // [-2^30, 2^30). rounded is n rounded to float; rest = n - rounded, exact.
 struct Lattice {
@@ -289,3 +290,5 @@ VELMORA_LANE_INLINE F32 Smoothed(const Lattice& pp, const Lattice& mp, const Lat
 }
 
 }  // namespace lanes
+
+}  // namespace velmora

@@ -15,6 +15,8 @@
 #include "image/render_control.h"
 #include "image/workspace.h"
 
+namespace velmora {
+
 class OctaveNoise;
 
 // A run of octaves of one layer, to be added to the running sums of a tile.
@@ -117,3 +119,5 @@ private:
     const float* smoothed_;
     std::int64_t rowsLow_;  // the least lattice row of the keys
 };
+
+}  // namespace velmora

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <vector>
 
+namespace velmora {
+
 extern const LayerKernels BaselineKernels;
 #if VELMORA_X86_KERNELS
 extern const LayerKernels Avx2Kernels;
@@ -74,3 +76,5 @@ void UseKernelLevel(KernelLevel level) noexcept {
         }
     }
 }
+
+}  // namespace velmora

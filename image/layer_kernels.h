@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+namespace velmora {
+
 enum class KernelLevel { Baseline, Avx2, Avx512 };
 
 // What every column of a tile has in common for one layer, found once per
@@ -110,3 +112,5 @@ struct LayerKernels {
 // two come. Tests and benchmarks that compare the builds hand a level's
 // kernels to RenderMap instead.
 void UseKernelLevel(KernelLevel level) noexcept;
+
+}  // namespace velmora

@@ -16,6 +16,8 @@
 #include "image/layer_kernels_octaves.inl"
 #include "image/layer_kernels_smoothing.inl"
 
+namespace velmora {
+
 extern const LayerKernels VELMORA_KERNEL_TABLE;
 const LayerKernels VELMORA_KERNEL_TABLE = {
     .name = VELMORA_KERNEL_NAME,
@@ -35,3 +37,5 @@ const LayerKernels VELMORA_KERNEL_TABLE = {
     .repeatRun = RepeatRun,
     .writeSmallGrayLevels = WriteSmallGrayLevels,
 };
+
+}  // namespace velmora

@@ -8,6 +8,8 @@
 
 #include "image/lattice_lanes.h"
 
+namespace velmora {
+
 namespace {
 
 using namespace lanes;
@@ -69,3 +71,5 @@ void BlendRowsAndAddOctaves(const float* top, const float* bottom, double weight
 }
 
 }  // namespace
+
+}  // namespace velmora

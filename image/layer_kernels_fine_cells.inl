@@ -10,6 +10,8 @@
 #include "image/layer_kernels_smoothing.inl"
 #include "noise/octave_noise.h"
 
+namespace velmora {
+
 namespace {
 
 using namespace lanes;
@@ -249,3 +251,5 @@ void FineCells(const std::uint32_t* columnSum0, const std::uint32_t* columnSum1,
 }
 
 }  // namespace
+
+}  // namespace velmora

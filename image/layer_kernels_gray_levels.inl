@@ -11,6 +11,8 @@
 
 #include "image/lattice_lanes.h"
 
+namespace velmora {
+
 namespace {
 
 using namespace lanes;
@@ -108,3 +110,5 @@ bool WriteSmallGrayLevels(const float* sums, std::uint8_t* __restrict out, std::
 }
 
 }  // namespace
+
+}  // namespace velmora

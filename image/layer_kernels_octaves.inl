@@ -8,6 +8,8 @@
 #include "image/lattice_lanes.h"
 #include "noise/octave_sum.h"
 
+namespace velmora {
+
 namespace {
 
 using namespace lanes;
@@ -55,7 +57,6 @@ VELMORA_LANE_INLINE DoubleRegister PowerOfTwo(Int64Register exponent) {
 
 VELMORA_LANE_INLINE DoubleRegister Min(DoubleRegister a, DoubleRegister b) { return a < b ? a : b; }
 VELMORA_LANE_INLINE Int64Register Max(Int64Register a, Int64Register b) { return a > b ? a : b; }
-
 
 VELMORA_LANE_INLINE bool AnyLane(Int64Register mask) {
     bool any = false;
@@ -229,3 +230,5 @@ void RepeatRun(float* sums, const double* layer, double first, double second, st
 }
 
 }  // namespace
+
+}  // namespace velmora

@@ -8,6 +8,8 @@
 #include "image/lattice_lanes.h"
 #include "noise/octave_noise.h"
 
+namespace velmora {
+
 namespace {
 
 using namespace lanes;
@@ -106,3 +108,5 @@ void SmoothStridedSums(std::uint32_t first, std::uint32_t step, float* out, std:
 }
 
 }  // namespace
+
+}  // namespace velmora

@@ -2,6 +2,8 @@
 
 #include "image/axis_terms.h"
 
+namespace velmora {
+
 namespace {
 
 // A table of smoothed values by index sum this long is always worth building.
@@ -110,3 +112,5 @@ const char* LayerPathName(LayerPath path) noexcept {
     }
     return "?";
 }
+
+}  // namespace velmora

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace velmora {
+
 struct AxisShape;
 
 enum class LayerPath {
@@ -52,3 +54,5 @@ struct TileGeometry {
 
 // The path's name as written above, for tests and benchmarks.
 [[nodiscard]] const char* LayerPathName(LayerPath path) noexcept;
+
+}  // namespace velmora

@@ -5,6 +5,8 @@
 #include "image/bitmap_file.h"
 #include "noise/octave_noise.h"
 
+namespace velmora {
+
 namespace {
 
 void PutGray(std::uint8_t* pixel, std::uint8_t gray) noexcept {
@@ -55,3 +57,5 @@ void RenderMapPerPixel(const OctaveNoise& noise, MapImage& image) {
         }
     }
 }
+
+}  // namespace velmora

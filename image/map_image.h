@@ -12,6 +12,8 @@
 #include "image/drawing_surface.h"
 #include "image/render_control.h"
 
+namespace velmora {
+
 class OctaveNoise;
 struct LayerKernels;
 
@@ -79,3 +81,5 @@ void RenderMapPerPixel(const OctaveNoise& noise, MapImage& image);
     const auto k = static_cast<std::int64_t>(v);
     return static_cast<std::uint8_t>((k & 0xFF) % 255);
 }
+
+}  // namespace velmora

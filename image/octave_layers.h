@@ -7,6 +7,8 @@
 
 #include "noise/octave_noise.h"
 
+namespace velmora {
+
 // The frequency of the octave after one at f.
 [[nodiscard]] inline float NextFrequency(const OctaveNoise& noise, float f) noexcept {
     return noise.varyFrequency != 0 ? static_cast<float>(static_cast<double>(f) + f) : f;
@@ -41,3 +43,5 @@ void ForEachLayer(const OctaveNoise& noise, Visit&& visit) {
     ForEachLayer(noise, [&layers](float, std::int32_t, std::int32_t) { ++layers; });
     return layers;
 }
+
+}  // namespace velmora

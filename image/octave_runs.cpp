@@ -8,6 +8,8 @@
 #include "image/octave_layers.h"
 #include "noise/octave_sum.h"
 
+namespace velmora {
+
 namespace {
 
 // How often, in octaves, a long run checks whether its sums have settled, and
@@ -98,3 +100,5 @@ bool AddLongRun(const OctaveNoise& noise, const LayerKernels& kernels, float* su
     }
     return AddRunInSteps(noise, kernels, sums, layer, width, amplitude, count, control);
 }
+
+}  // namespace velmora

@@ -7,6 +7,8 @@
 
 #include "image/render_control.h"
 
+namespace velmora {
+
 class OctaveNoise;
 struct LayerKernels;
 
@@ -28,3 +30,5 @@ void RunAmplitudes(const OctaveNoise& noise, float amplitude, std::int64_t count
 [[nodiscard]] bool AddLongRun(const OctaveNoise& noise, const LayerKernels& kernels, float* sums, const double* layer,
                               std::int32_t width, float amplitude, std::int64_t count, bool fresh,
                               const RenderControl* control);
+
+}  // namespace velmora

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace velmora {
+
 namespace {
 
 constexpr std::size_t HugePage = std::size_t{2} << 20;
@@ -51,3 +53,5 @@ PageMemory AllocatePages(std::size_t bytes) noexcept {
 #endif
     return PageMemory(reinterpret_cast<std::byte*>(aligned), PageMemoryRelease{size});
 }
+
+}  // namespace velmora

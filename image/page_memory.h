@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <memory>
 
+namespace velmora {
+
 // Frees a block made by AllocatePages.
 struct PageMemoryRelease {
     std::size_t bytes = 0;
@@ -19,3 +21,5 @@ using PageMemory = std::unique_ptr<std::byte[], PageMemoryRelease>;
 // once per 4 KiB. Where huge pages are not offered, or for small blocks, the
 // memory comes in ordinary pages. Null when the memory cannot be had.
 [[nodiscard]] PageMemory AllocatePages(std::size_t bytes) noexcept;
+
+}  // namespace velmora

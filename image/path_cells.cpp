@@ -7,6 +7,8 @@
 #include "image/layer_job.h"
 #include "noise/octave_noise.h"
 
+namespace velmora {
+
 SumTable::SumTable(const LayerJob& job) {
     IndexRange rows;
     for (std::int32_t row = 0; row < job.tile.height; ++row) {
@@ -96,3 +98,5 @@ bool AddCellsFromHashes(const LayerJob& job) {
         return false;
     });
 }
+
+}  // namespace velmora

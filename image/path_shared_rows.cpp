@@ -10,6 +10,8 @@
 #include "image/layer_job.h"
 #include "noise/octave_noise.h"
 
+namespace velmora {
+
 namespace {
 
 class SharedRows {
@@ -210,3 +212,5 @@ bool AddSharedRowsLayer(const LayerJob& job, LayerPath source) {
     SharedRows layer(job, source);
     return layer.Add();
 }
+
+}  // namespace velmora

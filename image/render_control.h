@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+namespace velmora {
+
 // Shared between a render and the thread that started it. The render only
 // reads threads and stop and only writes done and total; every field may be
 // read or set from any thread while the render runs.
@@ -30,3 +32,5 @@ enum class RenderStatus {
     Stopped,   // stop was set: the pixels are partly rendered and of no use
     NoMemory,  // the working memory could not be had: nothing was rendered
 };
+
+}  // namespace velmora

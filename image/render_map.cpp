@@ -13,6 +13,8 @@
 #include "image/worker_pool.h"
 #include "noise/octave_noise.h"
 
+namespace velmora {
+
 namespace {
 
 // Working memory, kept from one render to the next: a first touch of fresh
@@ -117,3 +119,5 @@ RenderStatus RenderMap(const OctaveNoise& noise, MapImage& image, RenderControl&
                        const LayerKernels& kernels) {
     return Render(noise, kernels, image, &control, control.threads);
 }
+
+}  // namespace velmora

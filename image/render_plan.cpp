@@ -5,6 +5,8 @@
 
 #include "image/workspace.h"
 
+namespace velmora {
+
 namespace {
 
 // The map is rendered in tiles of at most this many columns by as many rows
@@ -130,3 +132,5 @@ RenderPlan PlanRender(std::int32_t width, std::int32_t height, std::int32_t laye
     plan.threads = static_cast<unsigned>(std::min<std::int64_t>(threads, plan.Units()));
     return plan;
 }
+
+}  // namespace velmora

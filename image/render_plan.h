@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace velmora {
+
 // Working memory of each rendering thread, whatever the map's size.
 constexpr std::uint64_t WorkspaceBytes = std::uint64_t{8} << 20;
 
@@ -51,3 +53,5 @@ struct RenderPlan {
 // thread, except for a map too small to be worth sharing out, which gets one;
 // a count given explicitly is used as far as the map has rows for it.
 [[nodiscard]] RenderPlan PlanRender(std::int32_t width, std::int32_t height, std::int32_t layers, unsigned threads);
+
+}  // namespace velmora

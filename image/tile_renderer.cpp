@@ -12,6 +12,8 @@
 #include "image/workspace.h"
 #include "noise/octave_noise.h"
 
+namespace velmora {
+
 // A tile is rendered layer by layer: for each layer, the terms of its columns
 // and rows, then ChooseLayerPath picks how the rest is computed and that
 // path adds the layer's octaves to the tile's running sums; at the end the
@@ -137,3 +139,5 @@ bool RenderUnit(const OctaveNoise& noise, const LayerKernels& kernels, const Til
     }
     return true;
 }
+
+}  // namespace velmora

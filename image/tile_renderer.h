@@ -8,6 +8,8 @@
 #include "image/render_control.h"
 #include "image/render_plan.h"
 
+namespace velmora {
+
 class OctaveNoise;
 struct LayerKernels;
 struct MapImage;
@@ -20,3 +22,5 @@ struct MapImage;
 // returns false, leaving the unit partly rendered, once control asks to stop.
 [[nodiscard]] bool RenderUnit(const OctaveNoise& noise, const LayerKernels& kernels, const TilePlan& plan,
                               std::byte* memory, const PixelBlock& unit, MapImage& image, RenderControl* control);
+
+}  // namespace velmora

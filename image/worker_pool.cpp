@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+namespace velmora {
+
 namespace {
 
 // How long a thread that is out of work watches for more before it sleeps.
@@ -160,3 +162,5 @@ void RunOnThreads(unsigned threads, const std::function<void(unsigned slot)>& jo
         job(0);
     }
 }
+
+}  // namespace velmora

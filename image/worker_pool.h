@@ -4,6 +4,8 @@
 
 #include <functional>
 
+namespace velmora {
+
 // Calls job(slot) once on each of threads threads and returns when every call
 // has returned: slot 0 runs on the calling thread, slots 1 ... threads - 1 on
 // pooled threads, started the first time they are needed and kept until the
@@ -15,3 +17,5 @@
 // only after every other slot has returned; a job that throws on a pooled
 // thread ends the program.
 void RunOnThreads(unsigned threads, const std::function<void(unsigned slot)>& job);
+
+}  // namespace velmora

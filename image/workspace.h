@@ -11,6 +11,8 @@
 #include "image/axis_terms.h"
 #include "image/render_plan.h"
 
+namespace velmora {
+
 // Where each array starts: a cache line of its own.
 constexpr std::uint64_t ArrayAlignment = 64;
 
@@ -125,3 +127,5 @@ struct Workspace {
     const Workspace counted(plan, nullptr, &used);
     return used;
 }
+
+}  // namespace velmora

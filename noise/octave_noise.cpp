@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace velmora {
+
 void OctaveNoise::Reset() noexcept {
     persistence = 0.25f;
     octaves = 4;
@@ -70,3 +72,5 @@ float OctaveNoise::Sample(float x, float y) const noexcept {
     }
     return sum;
 }
+
+}  // namespace velmora

@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdint>
 
+namespace velmora {
+
 // Truncates v toward zero to a 64-bit integer and returns its low 32 bits as a
 // signed lattice index. NaN, infinities and magnitudes of 2^63 or more give 0.
 // Never performs an out-of-range conversion. Inline: renderers call it for
@@ -118,3 +120,5 @@ public:
     // The octave sum at (x, y). 0 when octaves <= 0.
     [[nodiscard]] float Sample(float x, float y) const noexcept;
 };
+
+}  // namespace velmora

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+namespace velmora {
+
 // Why a jump is exact. One step is h_c(x) = float(double(x + c)): the exact
 // sum t = x + c is rounded to the double grid of t's binade, then to the float
 // grid of the binade of that double T. If t and T are moved by d, an even
@@ -166,3 +168,5 @@ float RepeatContributions(float sum, double first, double second, std::int64_t c
     }
     return sum;
 }
+
+}  // namespace velmora

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <limits>
 
+namespace velmora {
+
 // The largest float, as a double: sums beyond it round to infinity.
 constexpr double FloatMax = std::numeric_limits<float>::max();
 
@@ -37,3 +39,5 @@ template <typename Bits>
 // as count single steps give it. count < 0 counts as 0. Takes time of the
 // order of the binades the sum crosses, not of count.
 [[nodiscard]] float RepeatContributions(float sum, double first, double second, std::int64_t count) noexcept;
+
+}  // namespace velmora

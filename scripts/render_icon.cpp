@@ -8,6 +8,8 @@
 #include "image/map_image.h"
 #include "noise/octave_noise.h"
 
+using namespace velmora;
+
 int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s SIZE FILE\n", argv[0]);

@@ -16,6 +16,8 @@
 #include "noise/octave_noise.h"
 #include "tests/support/test_support.h"
 
+using namespace velmora;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -7,6 +7,8 @@
 #include <limits>
 #include <vector>
 
+using namespace velmora;
+
 namespace {
 
 BitmapInfoHeader Header(int width, int height, int bits) {

@@ -13,6 +13,8 @@
 #include "noise/octave_noise.h"
 #include "tests/support/every_kernel_level.h"
 
+using namespace velmora;
+
 namespace {
 
 class LayerKernelsAtLevel : public testing::TestWithParam<KernelLevel> {

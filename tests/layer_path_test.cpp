@@ -10,6 +10,8 @@
 
 #include "image/render_plan.h"
 
+using namespace velmora;
+
 namespace {
 
 constexpr LayerPath Shared = LayerPath::SharedRowsFromSumTable;

@@ -8,6 +8,8 @@
 
 #include "noise/octave_noise.h"
 
+using namespace velmora;
+
 namespace {
 
 std::uint8_t PixelAt(const MapImage& image, int x, int y) {

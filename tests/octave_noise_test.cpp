@@ -9,6 +9,8 @@
 #include <limits>
 #include <random>
 
+using namespace velmora;
+
 namespace {
 
 TEST(LatticeIndex, TruncatesTowardZeroAndKeepsLow32Bits) {

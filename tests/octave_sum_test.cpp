@@ -14,6 +14,8 @@
 
 #include "tests/support/every_kernel_level.h"
 
+using namespace velmora;
+
 namespace {
 
 float StepByStep(float sum, double first, double second, std::int64_t count) {

@@ -10,6 +10,8 @@
 #include "image/map_image.h"
 #include "noise/octave_noise.h"
 
+using namespace velmora;
+
 namespace {
 
 TEST(RenderControl, ProgressEndsAtItsTotal) {

@@ -18,6 +18,8 @@
 #include "noise/octave_noise.h"
 #include "tests/support/every_kernel_level.h"
 
+using namespace velmora;
+
 namespace {
 
 constexpr float Inf = std::numeric_limits<float>::infinity();

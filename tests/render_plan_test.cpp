@@ -9,6 +9,8 @@
 
 #include "image/workspace.h"
 
+using namespace velmora;
+
 namespace {
 
 struct Shape {

@@ -18,6 +18,8 @@
 #include "image/map_image.h"
 #include "tests/support/test_support.h"
 
+using namespace velmora;
+
 namespace {
 
 namespace fs = std::filesystem;

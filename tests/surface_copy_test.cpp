@@ -6,6 +6,8 @@
 #include <limits>
 #include <vector>
 
+using namespace velmora;
+
 namespace {
 
 constexpr std::int32_t Int32Max = std::numeric_limits<std::int32_t>::max();

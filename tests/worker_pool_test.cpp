@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+using namespace velmora;
+
 namespace {
 
 // Many rounds, so that a job published twice or to a helper still busy with

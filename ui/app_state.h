@@ -8,6 +8,8 @@
 
 #include "image/drawing_surface.h"
 
+namespace velmora {
+
 class PictureDialog;
 
 // Everything starts at zero: no map, no size, switches off, no windows.
@@ -24,3 +26,5 @@ struct AppState {
     std::int32_t imageReady = 0;            // 1 once a Generate has made a map; Save waits for it
     std::shared_ptr<Bitmap> image;          // the current map, selected into surface
 };
+
+}  // namespace velmora

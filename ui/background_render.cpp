@@ -16,6 +16,8 @@
 #include "image/map_image.h"
 #include "noise/octave_noise.h"
 
+namespace velmora {
+
 namespace {
 
 // Steps of the progress bar: fine enough that a slow render visibly moves.
@@ -150,3 +152,5 @@ void BackgroundRender::UpdateProgress() {
     const auto done = static_cast<double>(control_->done.load());
     bar->setValue(total > 0 ? static_cast<int>(done / total * ProgressSteps) : 0);
 }
+
+}  // namespace velmora

@@ -10,10 +10,13 @@
 
 #include "image/render_control.h"
 
-class OctaveNoise;
 class QDialog;
 class QEvent;
 class QWidget;
+
+namespace velmora {
+
+class OctaveNoise;
 struct MapImage;
 
 // How long a render runs before its progress dialog opens, and how often the
@@ -64,3 +67,5 @@ private:
     RenderControl* control_ = nullptr;  // the running render's; null when none runs
     QDialog* progress_ = nullptr;       // the open progress dialog, if any
 };
+
+}  // namespace velmora

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace velmora {
+
 int DeviceLength(int logical, qreal ratio) noexcept {
     return qRound(logical * ratio);
 }
@@ -49,3 +51,5 @@ QRect DevicePixels(const QRect& logical, qreal ratio) noexcept {
     const auto bottom = static_cast<int>(std::ceil((logical.top() + logical.height()) * ratio));
     return {left, top, right - left, bottom - top};
 }
+
+}  // namespace velmora

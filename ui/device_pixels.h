@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace velmora {
+
 // The device pixels of a logical length at ratio.
 [[nodiscard]] int DeviceLength(int logical, qreal ratio) noexcept;
 
@@ -24,3 +26,5 @@
 
 // The device pixels that a logical rectangle touches, rounded outward.
 [[nodiscard]] QRect DevicePixels(const QRect& logical, qreal ratio) noexcept;
+
+}  // namespace velmora

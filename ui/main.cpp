@@ -13,13 +13,13 @@
 
 int main(int argc, char* argv[]) {
     // The noise generator exists before any window and until the end.
-    OctaveNoise noise;
+    velmora::OctaveNoise noise;
 
     // Qt would read its own options from the command line; it gets only the
     // platform to run on. Both lists live as long as the application.
     const std::vector<std::string> arguments(argv, argv + argc);
     std::vector<std::string> qtArguments =
-        QtArguments(arguments, std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"));
+        velmora::QtArguments(arguments, std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"));
     std::vector<char*> pointers;
     for (std::string& argument : qtArguments) {
         pointers.push_back(argument.data());
@@ -28,7 +28,7 @@ int main(int argc, char* argv[]) {
     int argumentCount = static_cast<int>(qtArguments.size());
     QApplication application(argumentCount, pointers.data());
 
-    AppState state;
-    MainDialog dialog(state, noise);
+    velmora::AppState state;
+    velmora::MainDialog dialog(state, noise);
     return dialog.exec();
 }

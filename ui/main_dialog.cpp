@@ -22,6 +22,8 @@
 #include "ui/background_render.h"
 #include "ui/text_number.h"
 
+namespace velmora {
+
 namespace {
 
 const QString WarningCaption = QStringLiteral("Warning!");
@@ -256,3 +258,5 @@ void MainDialog::closeEvent(QCloseEvent* event) {
 void MainDialog::Warn(const QString& text) {
     QMessageBox::warning(this, WarningCaption, text);
 }
+
+}  // namespace velmora

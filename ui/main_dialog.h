@@ -10,11 +10,14 @@
 
 #include "ui/picture_dialog.h"
 
+class QCloseEvent;
+class QKeyEvent;
+
+namespace velmora {
+
 struct AppState;
 class BackgroundRender;
 class OctaveNoise;
-class QCloseEvent;
-class QKeyEvent;
 
 class MainDialog : public QDialog {
     Q_OBJECT
@@ -61,3 +64,5 @@ private:
     BackgroundRender* render_;
     bool closeRequested_ = false;  // a close came while a render ran
 };
+
+}  // namespace velmora

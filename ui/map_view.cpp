@@ -10,6 +10,8 @@
 #include "ui/app_state.h"
 #include "ui/device_pixels.h"
 
+namespace velmora {
+
 MapView::MapView(const AppState& state, QWidget* parent) : QAbstractScrollArea(parent), state_(state) {
     setFrameShape(QFrame::NoFrame);
     // Beside and below the map the window's own background shows, and
@@ -95,3 +97,5 @@ void MapView::paintEvent(QPaintEvent* event) {
         painter.drawImage(QPointF((block.left - scroll.x()) / ratio, (y - scroll.y()) / ratio), line);
     }
 }
+
+}  // namespace velmora

@@ -5,9 +5,12 @@
 
 #include <QAbstractScrollArea>
 
-struct AppState;
 class QPaintEvent;
 class QResizeEvent;
+
+namespace velmora {
+
+struct AppState;
 
 class MapView : public QAbstractScrollArea {
     Q_OBJECT
@@ -32,3 +35,5 @@ private:
 
     const AppState& state_;
 };
+
+}  // namespace velmora

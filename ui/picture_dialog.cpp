@@ -15,6 +15,8 @@
 #include "ui/device_pixels.h"
 #include "ui/map_view.h"
 
+namespace velmora {
+
 namespace {
 
 constexpr QPoint PicturePosition(200, 10);
@@ -138,3 +140,5 @@ void PictureDialog::closeEvent(QCloseEvent* event) {
 PictureDialog* CreatePictureWindow(AppState& state, QWidget* owner) {
     return new PictureDialog(state, owner);
 }
+
+}  // namespace velmora

@@ -7,10 +7,13 @@
 
 #include <cstdint>
 
-struct AppState;
-class MapView;
 class QCloseEvent;
 class QResizeEvent;
+
+namespace velmora {
+
+struct AppState;
+class MapView;
 
 class PictureDialog : public QDialog {
     Q_OBJECT
@@ -76,3 +79,5 @@ private:
 // Creates the picture window owned by owner; null when it cannot be created.
 using PictureWindowFactory = PictureDialog* (*)(AppState& state, QWidget* owner);
 [[nodiscard]] PictureDialog* CreatePictureWindow(AppState& state, QWidget* owner);
+
+}  // namespace velmora

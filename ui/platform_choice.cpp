@@ -1,5 +1,7 @@
 #include "ui/platform_choice.h"
 
+namespace velmora {
+
 std::vector<std::string> QtArguments(std::span<const std::string> arguments, const char* qpaPlatform,
                                      const char* display) {
     std::vector<std::string> result{"velmora"};
@@ -16,3 +18,5 @@ std::vector<std::string> QtArguments(std::span<const std::string> arguments, con
     result.insert(result.end(), {"-platform", xDisplay ? "xcb;wayland" : "wayland;xcb"});
     return result;
 }
+
+}  // namespace velmora

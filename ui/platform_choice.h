@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace velmora {
+
 // The arguments to hand to QApplication, from the program's own arguments
 // (the first being its name): "velmora", then "-platform" and the platform
 // plugins that Qt tries in order. The user's choice wins: a "-platform NAME"
@@ -16,3 +18,5 @@
 // not. The program takes no other arguments; they are dropped.
 [[nodiscard]] std::vector<std::string> QtArguments(std::span<const std::string> arguments, const char* qpaPlatform,
                                                    const char* display);
+
+}  // namespace velmora

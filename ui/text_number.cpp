@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <limits>
 
+namespace velmora {
+
 namespace {
 
 // The "C" locale, made once and kept for the life of the process; the
@@ -28,3 +30,5 @@ std::int32_t TextToInteger(const std::string& text) noexcept {
 double TextToReal(const std::string& text) noexcept {
     return strtod_l(text.c_str(), nullptr, CLocale());
 }
+
+}  // namespace velmora

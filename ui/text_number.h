@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+namespace velmora {
+
 // A decimal integer, as the C library's strtol reads it in the "C" locale,
 // saturated to the 32-bit range instead of overflowing.
 [[nodiscard]] std::int32_t TextToInteger(const std::string& text) noexcept;
@@ -20,3 +22,5 @@
 // "infinity" and "nan" in any case. Out of range gives +-HUGE_VAL or a
 // value at or near 0, as strtod does.
 [[nodiscard]] double TextToReal(const std::string& text) noexcept;
+
+}  // namespace velmora

@@ -10,6 +10,8 @@
 #include "image/map_image.h"
 #include "noise/octave_noise.h"
 
+using namespace velmora;
+
 int main(int argc, char* argv[]) {
     if (argc != 10) {
         std::fprintf(stderr,

@@ -17,6 +17,8 @@
 #include "noise/octave_noise.h"
 #include "tests/support/test_support.h"
 
+using namespace velmora;
+
 namespace {
 
 // FNV-1a over bytes: the same bytes give the same digest everywhere.

@@ -11,6 +11,8 @@
 #include "image/map_image.h"
 #include "noise/octave_noise.h"
 
+using namespace velmora;
+
 namespace {
 
 // The colour of pixel (x, y), y counted from the top of the picture.

@@ -10,6 +10,8 @@
 #include "image/layer_kernels.h"
 #include "tests/support/test_support.h"
 
+namespace velmora {
+
 // How gtest shows a level: by its name.
 inline void PrintTo(KernelLevel level, std::ostream* out) {
     *out << KernelLevelName(level);
@@ -21,3 +23,5 @@ inline void PrintTo(KernelLevel level, std::ostream* out) {
                              [](const testing::TestParamInfo<KernelLevel>& info) {                          \
                                  return KernelLevelName(info.param);                                        \
                              })
+
+}  // namespace velmora

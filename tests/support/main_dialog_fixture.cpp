@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QTest>
 
+namespace velmora {
+
 void MainDialogFixture::OpenDialog(PictureWindowFactory factory) {
     state_ = std::make_unique<AppState>();
     noise_ = std::make_unique<OctaveNoise>();
@@ -44,3 +46,5 @@ void MainDialogFixture::Type(const char* name, const QString& text) {
 void MainDialogFixture::Click(const char* name) {
     QTest::mouseClick(Button(name), Qt::LeftButton);
 }
+
+}  // namespace velmora

@@ -16,6 +16,8 @@ class QAbstractButton;
 class QCheckBox;
 class QLineEdit;
 
+namespace velmora {
+
 class MainDialogFixture {
 protected:
     // Makes fresh state and noise and shows the window on them, with the
@@ -41,3 +43,5 @@ protected:
     std::unique_ptr<OctaveNoise> noise_;
     std::unique_ptr<MainDialog> dialog_;
 };
+
+}  // namespace velmora

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <iterator>
 
+namespace velmora {
+
 OctaveNoise NoiseParameters::Noise() const {
     OctaveNoise noise;
     noise.octaves = octaves;
@@ -27,3 +29,5 @@ std::string KernelLevelName(KernelLevel level) {
     }
     return "unknown";
 }
+
+}  // namespace velmora

@@ -9,6 +9,8 @@
 #include "image/layer_kernels.h"
 #include "noise/octave_noise.h"
 
+namespace velmora {
+
 // One row of a table of noise parameters, named by field; what a row leaves
 // out keeps OctaveNoise's default.
 struct NoiseParameters {
@@ -28,3 +30,5 @@ struct NoiseParameters {
 
 // The level's name: "baseline", "avx2" or "avx512".
 [[nodiscard]] std::string KernelLevelName(KernelLevel level);
+
+}  // namespace velmora

@@ -18,6 +18,8 @@
 #include "image/map_image.h"
 #include "noise/octave_noise.h"
 
+using namespace velmora;
+
 extern char** environ;
 
 namespace {

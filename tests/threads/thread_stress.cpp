@@ -23,6 +23,8 @@
 #include "image/map_image.h"
 #include "noise/octave_noise.h"
 
+using namespace velmora;
+
 namespace {
 
 constexpr unsigned DefaultSeconds = 60;

@@ -27,6 +27,8 @@
 #include "ui/main_dialog.h"
 #include "ui/picture_dialog.h"
 
+using namespace velmora;
+
 namespace {
 
 // Watches Generate while it runs: remembers the progress dialog that opened

@@ -25,6 +25,8 @@
 #include "ui/main_dialog.h"
 #include "ui/picture_dialog.h"
 
+using namespace velmora;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -19,6 +19,8 @@
 #include "ui/main_dialog.h"
 #include "ui/picture_dialog.h"
 
+using namespace velmora;
+
 namespace {
 
 // Gray of map pixel (x, y) counted from the top-left corner.

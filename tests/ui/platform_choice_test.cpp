@@ -7,6 +7,8 @@
 
 #include "ui/platform_choice.h"
 
+using namespace velmora;
+
 class PlatformChoiceTest : public QObject {
     Q_OBJECT
 

@@ -12,6 +12,8 @@
 
 #include "ui/text_number.h"
 
+using namespace velmora;
+
 namespace {
 
 constexpr std::int32_t Int32Max = std::numeric_limits<std::int32_t>::max();
