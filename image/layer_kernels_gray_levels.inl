@@ -79,10 +79,12 @@ VELMORA_LANE_INLINE void PutGrayLevels(U32x16 gray, std::uint8_t* out) {
         Store(out + 32,
               __builtin_shufflevector(bytes, bytes, 10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15));
     } else {
-        const U32x16 words = gray | gray << 8 | gray << 16;
+        // The level in all four bytes, so that the store is right in either
+        // byte order.
+        const U32x16 words = gray * 0x01010101u;
         for (int i = 0; i < 16; ++i) {
             const std::uint32_t word = words[i];
-            std::memcpy(out + 3 * i, &word, sizeof word);  // little-endian: the three gray bytes first
+            std::memcpy(out + 3 * i, &word, sizeof word);
         }
     }
 }
