@@ -149,6 +149,10 @@ VELMORA_LANE_INLINE U8x16 LowBytes(U32x16 v) {
         _mm256_packus_epi32(reinterpret_cast<__m256i>(low), reinterpret_cast<__m256i>(high)), 0xD8);
     const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0x08);
     return reinterpret_cast<U8x16>(_mm256_castsi256_si128(bytes));
+#elif defined(__AVX512F__)
+    // One truncating move; the generic conversion, followed by a byte
+    // shuffle, went lane by lane through general registers.
+    return reinterpret_cast<U8x16>(_mm512_maskz_cvtepi32_epi8(0xFFFF, reinterpret_cast<__m512i>(v)));
 #else
     return __builtin_convertvector(v, U8x16);
 #endif

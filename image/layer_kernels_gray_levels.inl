@@ -37,10 +37,10 @@ using I32x16 = std::int32_t __attribute__((vector_size(64)));
 using F32x16 = float __attribute__((vector_size(64)));
 using F64x16 = double __attribute__((vector_size(128)));
 
-// GrayLevel of 16 sums below 2^31 / 100 in magnitude, one to a 32-bit lane:
-// trunc(|s| * 100) then fits 32 bits, and its low byte is the low byte of
-// the 64-bit truncation.
-VELMORA_LANE_INLINE U32x16 SmallGrayLevels(const float* sums) {
+// The low bytes of trunc(|s| * 100) of 16 sums below 2^31 / 100 in
+// magnitude, one to a 32-bit lane: the truncation then fits 32 bits, and its
+// low byte is the low byte of the 64-bit truncation.
+VELMORA_LANE_INLINE U32x16 LowBytesOfScaled(const float* sums) {
     const U32x16 bits = Load<U32x16>(sums) & 0x7FFFFFFFu;
     U32x16 truncated;
     if constexpr (LaneShifts) {
@@ -61,27 +61,35 @@ VELMORA_LANE_INLINE U32x16 SmallGrayLevels(const float* sums) {
         const F64x16 scaled = __builtin_convertvector(reinterpret_cast<F32x16>(bits), F64x16) * 100.0;
         truncated = reinterpret_cast<U32x16>(__builtin_convertvector(scaled, I32x16));
     }
-    const U32x16 low = truncated & 0xFFu;
-    // (k & 0xFF) % 255: a low byte of 255 becomes 0. (low + 1) >> 8 is 1 just
-    // there, and 1 less than it masks the byte. In shifts rather than a
-    // comparison, which the compiler does lane by lane on vectors wider than
-    // the processor's.
+    return truncated & 0xFFu;
+}
+
+// (k & 0xFF) % 255: a low byte of 255 becomes 0. On bytes, one comparison of
+// a 16-byte register. On 32-bit lanes, (low + 1) >> 8 is 1 just there, and 1
+// less than it masks the byte: shifts rather than a comparison, which the
+// compiler does lane by lane on vectors wider than the processor's.
+VELMORA_LANE_INLINE U8x16 Modulo255(U8x16 low) {
+    return low & reinterpret_cast<U8x16>(low != 255);
+}
+
+VELMORA_LANE_INLINE U32x16 Modulo255(U32x16 low) {
     return low & (((low + 1u) >> 8) - 1u);
 }
 
-// Sixteen gray levels to the 48 bytes at out; with overlap, four more bytes
-// may be written past them, which the pixel after them writes again.
-VELMORA_LANE_INLINE void PutGrayLevels(U32x16 gray, std::uint8_t* out) {
+// The gray levels of sixteen pixels whose low bytes are low, to the 48
+// bytes at out; with overlap, four more bytes may be written past them,
+// which the pixel after them writes again.
+VELMORA_LANE_INLINE void PutGrayLevels(U32x16 low, std::uint8_t* out) {
     if constexpr (ByteShuffles) {
-        const U8x16 bytes = LowBytes(gray);
-        Store(out, __builtin_shufflevector(bytes, bytes, 0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5));
-        Store(out + 16, __builtin_shufflevector(bytes, bytes, 5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10));
+        const U8x16 gray = Modulo255(LowBytes(low));
+        Store(out, __builtin_shufflevector(gray, gray, 0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5));
+        Store(out + 16, __builtin_shufflevector(gray, gray, 5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10));
         Store(out + 32,
-              __builtin_shufflevector(bytes, bytes, 10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15));
+              __builtin_shufflevector(gray, gray, 10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15));
     } else {
         // The level in all four bytes, so that the store is right in either
         // byte order.
-        const U32x16 words = gray * 0x01010101u;
+        const U32x16 words = Modulo255(low) * 0x01010101u;
         for (int i = 0; i < 16; ++i) {
             const std::uint32_t word = words[i];
             std::memcpy(out + 3 * i, &word, sizeof word);
@@ -97,11 +105,11 @@ bool WriteSmallGrayLevels(const float* sums, std::uint8_t* __restrict out, std::
     // Full groups with a pixel after them, so that a store past a group
     // lands on that pixel, never past the row.
     for (; x + 16 < count; x += 16) {
-        PutGrayLevels(SmallGrayLevels(sums + x), out + 3 * x);
+        PutGrayLevels(LowBytesOfScaled(sums + x), out + 3 * x);
     }
     alignas(64) float rest[16] = {};
     std::memcpy(rest, sums + x, static_cast<std::size_t>(count - x) * sizeof(float));
-    const U32x16 gray = SmallGrayLevels(rest);
+    const U32x16 gray = Modulo255(LowBytesOfScaled(rest));
     for (std::int32_t i = 0; i < count - x; ++i) {
         const auto level = static_cast<std::uint8_t>(gray[i]);
         out[3 * (x + i)] = level;
