@@ -405,8 +405,8 @@ std::uint64_t StatusBytes(const std::string& key) {
 }
 
 // A row of 90 MB is written in pieces: the write needs no copy of the row.
-// The pixels are touched first, because some kernels give even a read of
-// untouched memory pages of its own, which would count in the peak.
+// The pixels are touched first: some Linux kernels back even a read of
+// untouched memory with pages of its own, which would count in the peak.
 TEST(WriteBitmapFile, WideRowNeedsNoSecondCopy) {
 #ifdef VELMORA_SANITIZED
     GTEST_SKIP() << "built with a sanitizer, whose own memory counts in the peak";
@@ -418,7 +418,7 @@ TEST(WriteBitmapFile, WideRowNeedsNoSecondCopy) {
     header.bitCount = 24;
     const std::shared_ptr<Bitmap> bitmap = CreateDibSection(header);
     ASSERT_TRUE(bitmap);
-    std::fill(bitmap->Pixels().begin(), bitmap->Pixels().end(), std::uint8_t{0x5A});
+    std::ranges::fill(bitmap->Pixels(), std::uint8_t{0x5A});
     std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from now
     const std::uint64_t before = StatusBytes("VmRSS:");
     if (before == 0 || StatusBytes("VmHWM:") > before + (1 << 20)) {
