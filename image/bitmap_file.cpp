@@ -1,6 +1,7 @@
 #include "image/bitmap_file.h"
 
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -323,6 +324,11 @@ HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const Me
 
 HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface,
                        int& errorNumber) {
+    return SaveBitmapFile(fileName, bitmap, surface, errorNumber, nullptr);
+}
+
+HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface,
+                       int& errorNumber, SaveControl* control) {
     errorNumber = EINVAL;
     if (fileName.empty() || fileName.find('\0') != std::string_view::npos || bitmap == nullptr ||
         surface == nullptr) {
@@ -377,9 +383,19 @@ HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const Me
     }
     // The bitmap was described above, so a write that fails without an
     // error from the file ran out of memory.
-    ok = ok && WriteBitmapFile(*bitmap, *surface, [fd, &failure](std::span<const std::uint8_t> bytes) {
+    if (control != nullptr) {
+        control->total = LayOutBitmapFile(*description)->fileSize;
+    }
+    ok = ok && WriteBitmapFile(*bitmap, *surface, [fd, &failure, control](std::span<const std::uint8_t> bytes) {
+        if (control != nullptr && control->stop.load(std::memory_order_relaxed)) {
+            failure = SaveStoppedError;
+            return false;
+        }
         errno = 0;
         if (WriteAll(fd, bytes)) {
+            if (control != nullptr) {
+                control->written.fetch_add(bytes.size(), std::memory_order_relaxed);
+            }
             return true;
         }
         failure = errno != 0 ? errno : EIO;  // a write of 0 bytes sets no errno
@@ -396,6 +412,10 @@ HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const Me
         ok = false;
         failure = errno;
     }
+    if (ok && control != nullptr && control->stop.load()) {
+        ok = false;
+        failure = SaveStoppedError;
+    }
     if (ok && ::renameat(folder.Get(), temporary.c_str(), folder.Get(), name.c_str()) != 0) {
         ok = false;
         failure = errno;
@@ -409,11 +429,9 @@ HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const Me
     return S_OK;
 }
 
-std::string SaveFailureReason(int errorNumber) {
-    if (errorNumber == NotRegularFileError) {
-        return "is not a regular file";
-    }
-    return std::strerror(errorNumber);
+std::string SystemErrorText(int errorNumber) {
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return strerror_l(errorNumber, cLocale);
 }
 
 }  // namespace velmora

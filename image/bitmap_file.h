@@ -23,6 +23,7 @@
 // depth is settled from planes * bits per pixel by SettleDepth.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -91,9 +92,23 @@ constexpr int NotRegularFileError = 0x10000;
 [[nodiscard]] HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface,
                                      int& errorNumber);
 
-// Why a save failed, to be shown after the file's name: "is not a regular
-// file" for NotRegularFileError, otherwise the system's text for the errno
-// value.
-[[nodiscard]] std::string SaveFailureReason(int errorNumber);
+// Shared between a save and the thread that started it; any field may be
+// read or set from any thread while the save runs.
+struct SaveControl {
+    alignas(64) std::atomic<bool> stop{false};          // set to abandon the save
+    alignas(64) std::atomic<std::uint64_t> written{0};  // bytes of the file written so far
+    std::atomic<std::uint64_t> total{0};                // the file's size; set before the first byte
+};
+
+// errorNumber of a save abandoned through SaveControl::stop: the target is
+// as it was and no temporary is left.
+constexpr int SaveStoppedError = 0x10001;
+
+// The same save, watched and stopped through control (may be null).
+[[nodiscard]] HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface,
+                                     int& errorNumber, SaveControl* control);
+
+// The system's reason for an errno value, in English whatever the locale.
+[[nodiscard]] std::string SystemErrorText(int errorNumber);
 
 }  // namespace velmora
