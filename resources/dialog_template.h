@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+namespace velmora {
+
 // Window style bits of a dialog, with the values the platform gives them.
 namespace DialogStyle {
 constexpr std::uint32_t Popup = 0x80000000u;
@@ -58,3 +60,5 @@ struct DialogTemplate {
 
 // The template with identifier id (IDD_MAIN, IDD_PICTURE); null for any other.
 [[nodiscard]] const DialogTemplate* FindDialogTemplate(int id) noexcept;
+
+}  // namespace velmora

@@ -1,6 +1,8 @@
 #include "resources/dialog_template.h"
 #include "resources/resource_ids.h"
 
+namespace velmora {
+
 namespace {
 
 using enum ControlKind;
@@ -60,3 +62,5 @@ const DialogTemplate* FindDialogTemplate(int id) noexcept {
         default: return nullptr;
     }
 }
+
+}  // namespace velmora

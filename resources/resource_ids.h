@@ -1,6 +1,8 @@
 // Identifiers of the two dialog templates and of their controls.
 #pragma once
 
+namespace velmora {
+
 constexpr int IDD_MAIN = 101;
 constexpr int IDD_PICTURE = 102;
 
@@ -18,3 +20,5 @@ constexpr int IDC_VARY_AMPLITUDE = 1007;
 constexpr int IDC_FILENAME = 1008;
 constexpr int IDC_WIDTH = 1009;
 constexpr int IDC_HEIGHT = 1010;
+
+}  // namespace velmora

@@ -1,4 +1,4 @@
-#include "resources/dialog_builder.h"
+#include "ui/dialog_builder.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "resources/resource_ids.h"
+
+namespace velmora {
 
 namespace {
 
@@ -199,3 +201,5 @@ void FocusFirstTabStop(const DialogTemplate& dialogTemplate, QDialog& dialog) {
         return;
     }
 }
+
+}  // namespace velmora

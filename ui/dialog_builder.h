@@ -9,6 +9,8 @@
 class QDialog;
 class QWidget;
 
+namespace velmora {
+
 // The font a template asks for. Where that family is missing, the system's
 // sans serif stands in at the same point size.
 [[nodiscard]] QFont DialogFont(const DialogTemplate& dialogTemplate);
@@ -49,3 +51,5 @@ void BuildDialog(const DialogTemplate& dialogTemplate, QDialog& dialog);
 // and selects the whole text if it is an edit field, as a dialog does when it
 // opens.
 void FocusFirstTabStop(const DialogTemplate& dialogTemplate, QDialog& dialog);
+
+}  // namespace velmora

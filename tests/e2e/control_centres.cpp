@@ -8,8 +8,10 @@
 #include <QTextStream>
 #include <QWidget>
 
-#include "resources/dialog_builder.h"
+#include "ui/dialog_builder.h"
 #include "resources/resource_ids.h"
+
+using namespace velmora;
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);

@@ -10,8 +10,10 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "resources/dialog_builder.h"
+#include "ui/dialog_builder.h"
 #include "resources/resource_ids.h"
+
+using namespace velmora;
 
 namespace {
 
