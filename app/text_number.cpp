@@ -1,7 +1,9 @@
-#include "ui/text_number.h"
+#include "app/text_number.h"
 
 #include <locale.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 
@@ -9,26 +11,57 @@ namespace velmora {
 
 namespace {
 
-// The "C" locale, made once and kept for the life of the process; the
-// conversions below take it explicitly and so ignore the process locale.
-locale_t CLocale() noexcept {
-    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+#ifdef _WIN32
+using CLocaleHandle = _locale_t;
+#else
+using CLocaleHandle = locale_t;
+#endif
+
+// The "C" locale, made once and kept for the life of the process; the real
+// conversion takes it explicitly and so ignores the process locale.
+CLocaleHandle CLocale() noexcept {
+#ifdef _WIN32
+    static const CLocaleHandle locale = _create_locale(LC_ALL, "C");
+#else
+    static const CLocaleHandle locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+#endif
     return locale;
+}
+
+// White space as the "C" locale has it.
+bool IsCSpace(char c) noexcept {
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 }  // namespace
 
 std::int32_t TextToInteger(const std::string& text) noexcept {
-    // strtol saturates at the range of long, which holds every int32.
-    static_assert(sizeof(long) >= sizeof(std::int64_t));
-    const long value = strtol_l(text.c_str(), nullptr, 10, CLocale());
-    constexpr long Lowest = std::numeric_limits<std::int32_t>::min();
-    constexpr long Highest = std::numeric_limits<std::int32_t>::max();
+    constexpr std::int64_t Lowest = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int64_t Highest = std::numeric_limits<std::int32_t>::max();
+    const char* c = text.c_str();
+    while (IsCSpace(*c)) {
+        ++c;
+    }
+    const bool negative = *c == '-';
+    if (*c == '-' || *c == '+') {
+        ++c;
+    }
+    // Digits accumulate in magnitude, held just past the 32-bit range once
+    // they reach it, so no count of digits overflows.
+    std::int64_t magnitude = 0;
+    for (; *c >= '0' && *c <= '9'; ++c) {
+        magnitude = std::min<std::int64_t>(magnitude * 10 + (*c - '0'), Highest + 1);
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
     return static_cast<std::int32_t>(value < Lowest ? Lowest : value > Highest ? Highest : value);
 }
 
 double TextToReal(const std::string& text) noexcept {
+#ifdef _WIN32
+    return _strtod_l(text.c_str(), nullptr, CLocale());
+#else
     return strtod_l(text.c_str(), nullptr, CLocale());
+#endif
 }
 
 }  // namespace velmora

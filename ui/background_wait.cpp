@@ -1,27 +1,32 @@
-#include "ui/background_render.h"
+#include "ui/background_wait.h"
 
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
-#include <thread>
+#include <new>
 
-#include "image/map_image.h"
-#include "noise/octave_noise.h"
+#include "app/background_job.h"
+#include "app/front_end.h"
 
 namespace velmora {
 
 namespace {
 
-// Steps of the progress bar: fine enough that a slow render visibly moves.
+// Steps of the progress bar: fine enough that slow work visibly moves.
 constexpr int ProgressSteps = 1'000'000;
+
+// How often the loop looks at the job even without news of its end, in case
+// that news could not be sent.
+constexpr std::chrono::milliseconds FinishedCheck{100};
 
 bool IsUserInput(QEvent::Type type) {
     switch (type) {
@@ -52,67 +57,71 @@ bool IsUserInput(QEvent::Type type) {
 
 }  // namespace
 
-BackgroundRender::BackgroundRender(QWidget* owner) : QObject(owner), owner_(owner) {}
+BackgroundWait::BackgroundWait(QWidget* owner) : QObject(owner), owner_(owner) {}
 
-RenderStatus BackgroundRender::Run(const OctaveNoise& noise, MapImage& image, const QString& text) {
-    RenderControl control;
-    RenderStatus status = RenderStatus::Stopped;
-    bool finished = false;
+bool BackgroundWait::Run(BackgroundJob& job, const ProgressText& progress) {
+    bool memoryLeft = true;
     QEventLoop loop;
-    QTimer timer;
-    connect(&timer, &QTimer::timeout, this, [&] {
-        if (progress_ == nullptr) {
-            ShowProgress(text);
-            timer.setInterval(ProgressRefresh);
+    const auto quitIfFinished = [&] {
+        if (job.Finished()) {
+            loop.quit();
         }
-        UpdateProgress();
+    };
+    connect(this, &BackgroundWait::JobReturned, &loop, quitIfFinished, Qt::QueuedConnection);
+    QTimer finishedCheck;
+    connect(&finishedCheck, &QTimer::timeout, &loop, quitIfFinished);
+    QTimer progressTimer;
+    connect(&progressTimer, &QTimer::timeout, this, [&] {
+        try {
+            if (progress_ == nullptr) {
+                ShowProgress(progress);
+                progressTimer.setInterval(ProgressRefresh);
+            }
+            UpdateProgress();
+        } catch (const std::bad_alloc&) {
+            // No memory for the dialog: stop rather than go on without a
+            // way to cancel.
+            memoryLeft = false;
+            progressTimer.stop();
+            StopJob();
+        }
     });
 
-    connect(
-        this, &BackgroundRender::RenderReturned, &loop,
-        [&] {
-            finished = true;
-            loop.quit();
-        },
-        Qt::QueuedConnection);
-
-    control_ = &control;
+    job_ = &job;
     QCoreApplication::instance()->installEventFilter(this);
-    timer.start(ProgressDelay);
-    {
-        // The worker renders its own copy of the parameters, so nothing it
-        // reads can change under it, and tells the loop when it is done. It
-        // is joined when it leaves this scope, before anything it uses goes.
-        std::jthread worker([&, parameters = noise] {
-            status = RenderMap(parameters, image, control);
-            emit RenderReturned();
-        });
+    finishedCheck.start(FinishedCheck);
+    progressTimer.start(ProgressDelay);
+    if (!job.Finished()) {
         loop.exec();
-        if (!finished) {
-            control.stop = true;  // the loop was ended from outside: stop rather than wait
-        }
     }
-    // A stop asked for wins over a render that completed meanwhile: a Cancel
-    // queued ahead of the news of the render's end was taken while the
-    // dialog was still open.
-    if (control.stop.load()) {
-        status = RenderStatus::Stopped;
+    if (!job.Finished()) {
+        // The loop was ended from outside: stop rather than wait.
+        StopJob();
     }
-    timer.stop();
+    progressTimer.stop();
+    finishedCheck.stop();
     QCoreApplication::instance()->removeEventFilter(this);
     delete progress_;
     progress_ = nullptr;
-    control_ = nullptr;
-    return status;
+    job_ = nullptr;
+    return memoryLeft;
 }
 
-void BackgroundRender::Stop() noexcept {
-    if (control_ != nullptr) {
-        control_->stop = true;
+void BackgroundWait::Wake() noexcept {
+    try {
+        emit JobReturned();
+    } catch (const std::bad_alloc&) {
+        // The periodic look at the job finds it finished instead.
     }
 }
 
-bool BackgroundRender::eventFilter(QObject* watched, QEvent* event) {
+void BackgroundWait::StopJob() noexcept {
+    if (job_ != nullptr) {
+        job_->Stop();
+    }
+}
+
+bool BackgroundWait::eventFilter(QObject* watched, QEvent* event) {
     if (!IsUserInput(event->type())) {
         return false;
     }
@@ -122,18 +131,27 @@ bool BackgroundRender::eventFilter(QObject* watched, QEvent* event) {
             return false;
         }
     }
-    // Discarded, not kept for later: nothing typed or clicked during the
-    // render may act once it is over.
-    return watched->isWidgetType() || watched->isWindowType();
+    if (!watched->isWidgetType() && !watched->isWindowType()) {
+        return false;
+    }
+    // Escape aimed at any window stops the job; everything else typed or
+    // clicked meanwhile is discarded, not kept for later.
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        StopJob();
+    }
+    return true;
 }
 
-void BackgroundRender::ShowProgress(const QString& text) {
+void BackgroundWait::ShowProgress(const ProgressText& progress) {
     progress_ = new QDialog(owner_);
     progress_->setObjectName(QStringLiteral("renderProgress"));
-    progress_->setWindowTitle(QStringLiteral("Generate"));
+    progress_->setWindowTitle(QString::fromStdString(progress.title));
+    // Opening must not take the keyboard from the form: a Return or an
+    // Alt+F4 meant for the form would otherwise land on Cancel.
+    progress_->setAttribute(Qt::WA_ShowWithoutActivating);
     auto* layout = new QVBoxLayout(progress_);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    layout->addWidget(new QLabel(text, progress_));
+    layout->addWidget(new QLabel(QString::fromStdString(progress.text), progress_));
     auto* bar = new QProgressBar(progress_);
     bar->setRange(0, ProgressSteps);
     bar->setMinimumWidth(progress_->fontMetrics().averageCharWidth() * 40);
@@ -142,15 +160,13 @@ void BackgroundRender::ShowProgress(const QString& text) {
     layout->addWidget(buttons);
     // Cancel, Escape and the close box all reject the dialog.
     connect(buttons, &QDialogButtonBox::rejected, progress_, &QDialog::reject);
-    connect(progress_, &QDialog::rejected, this, &BackgroundRender::Stop);
+    connect(progress_, &QDialog::rejected, this, &BackgroundWait::StopJob);
     progress_->show();
 }
 
-void BackgroundRender::UpdateProgress() {
+void BackgroundWait::UpdateProgress() {
     auto* bar = progress_->findChild<QProgressBar*>();
-    const auto total = static_cast<double>(control_->total.load());
-    const auto done = static_cast<double>(control_->done.load());
-    bar->setValue(total > 0 ? static_cast<int>(done / total * ProgressSteps) : 0);
+    bar->setValue(static_cast<int>(job_->Progress() * ProgressSteps));
 }
 
 }  // namespace velmora

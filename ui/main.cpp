@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "noise/octave_noise.h"
-#include "ui/app_state.h"
+#include "app/app_state.h"
 #include "ui/main_dialog.h"
 #include "ui/platform_choice.h"
 

@@ -1,13 +1,18 @@
 // The parameter window: the form for the map size and the noise parameters,
 // the Generate and Save commands. It is the program's main window; its modal
 // loop is the program's only main loop, and it ends with code 0 when closed.
+// What the commands do is the program's (app/program.h); this window turns
+// its events into the program's calls and shows what the program asks for.
 #pragma once
 
 #include <QDialog>
-#include <QString>
+#include <QPointer>
 
+#include <optional>
 #include <string>
 
+#include "app/front_end.h"
+#include "app/program.h"
 #include "ui/picture_dialog.h"
 
 class QCloseEvent;
@@ -16,33 +21,36 @@ class QKeyEvent;
 namespace velmora {
 
 struct AppState;
-class BackgroundRender;
+class BackgroundWait;
 class OctaveNoise;
 
-class MainDialog : public QDialog {
+class MainDialog : public QDialog, public FrontEnd {
     Q_OBJECT
 
 public:
-    // Builds the form and fills it with the start-up texts, resets the
-    // switches, and opens the picture window made by createPicture. When
-    // that gives none, says so in a message box and goes on without it.
+    // Builds the form and starts the program on it, which fills the form and
+    // opens the picture window made by createPicture.
     MainDialog(AppState& state, OctaveNoise& noise, PictureWindowFactory createPicture = CreatePictureWindow);
 
-    // The Generate command: reads the form, sets the noise parameters,
-    // renders a new map and shows it. A size that cannot make a map is
-    // refused with a message, keeping the previous map and window size. The
-    // render runs on another thread while the windows repaint without taking
-    // input; once it has run a while, a progress dialog offers Cancel, which
-    // keeps the previous map and window size without a message. Returns once
-    // the map is shown or kept; does nothing while a render runs.
-    void GenerateMap();
+    // The picture window; null when it could not be made.
+    [[nodiscard]] PictureDialog* PictureWindow() const { return picture_; }
 
-    // The Save command: once a map exists, writes it under the name in the
-    // file-name field; a failure is reported in a message box.
-    void SaveMap();
-
-    // The whole text of field id as UTF-8; empty if there is no such field.
-    [[nodiscard]] std::string GetFieldText(int id) const;
+    [[nodiscard]] std::string GetFieldText(int id) const override;
+    void InsertFieldText(int id, std::string_view text) override;
+    void SetWaitCursor(bool shown) override;
+    void ShowWarning(std::string_view text) override;
+    void ShowInformation(std::string_view text) override;
+    [[nodiscard]] std::string ShownFileName(std::string_view fileName) const override;
+    [[nodiscard]] bool WaitFor(BackgroundJob& job, const ProgressText& progress) override;
+    void Wake() noexcept override;
+    void CloseForm() override;
+    [[nodiscard]] bool OpenPictureWindow() override;
+    void ShowPictureWindow() override;
+    void KeepPicturePlacement() override;
+    void RestorePicturePlacement() override;
+    void ResizePictureWindow(std::int32_t width, std::int32_t height) override;
+    void ShowPicture() override;
+    void ClosePictureWindow() override;
 
 public slots:
     // Enter and Escape end no dialog here: only the close box does.
@@ -54,15 +62,14 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void OnCommand(int id);
-    // Steps 1 to 9 of Generate; returns the reason when no map could be made.
-    [[nodiscard]] QString MakeMap();
-    void Warn(const QString& text);
+    void MessageBox(int icon, std::string_view text);
 
     AppState& state_;
-    OctaveNoise& noise_;
-    BackgroundRender* render_;
-    bool closeRequested_ = false;  // a close came while a render ran
+    PictureWindowFactory createPicture_;
+    QPointer<PictureDialog> picture_;
+    std::optional<PictureDialog::Placement> keptPlacement_;
+    BackgroundWait* wait_;
+    Program program_;
 };
 
 }  // namespace velmora

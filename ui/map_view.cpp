@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "ui/app_state.h"
+#include "app/app_state.h"
 #include "ui/device_pixels.h"
 
 namespace velmora {

@@ -9,9 +9,9 @@
 
 #include <algorithm>
 
-#include "resources/dialog_builder.h"
+#include "ui/dialog_builder.h"
 #include "resources/resource_ids.h"
-#include "ui/app_state.h"
+#include "app/app_state.h"
 #include "ui/device_pixels.h"
 #include "ui/map_view.h"
 
@@ -31,7 +31,6 @@ PictureDialog::PictureDialog(AppState& state, QWidget* owner) : QDialog(owner), 
     BuildDialog(*FindDialogTemplate(IDD_PICTURE), *this);
     view_ = new MapView(state_, this);
     view_->setGeometry(rect());
-    state_.surface = CreateCompatibleSurface();
 }
 
 void PictureDialog::ResizePictureWindow(std::int32_t width, std::int32_t height) {
@@ -132,8 +131,6 @@ void PictureDialog::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    state_.image.reset();
-    state_.surface.reset();
     event->accept();
 }
 

@@ -20,8 +20,7 @@ class PictureDialog : public QDialog {
 
 public:
     // Creates the window hidden at its template's place and size, owned by
-    // owner, and gives state a fresh off-screen surface in place of the one
-    // it held.
+    // owner, showing state's map.
     PictureDialog(AppState& state, QWidget* owner);
 
     // Moves the window's frame to (200, 10) on the screen, sizes its client
@@ -51,9 +50,8 @@ public:
     // current size: after a Generate that made no map.
     void RestorePlacement(const Placement& placement);
 
-    // Closes the window for its owner: releases the map and the surface.
-    // Every other close request, from the window manager or the keyboard, is
-    // refused.
+    // Closes the window for its owner. Every other close request, from the
+    // window manager or the keyboard, is refused.
     void CloseWithOwner();
 
 public slots:

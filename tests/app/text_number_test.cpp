@@ -1,7 +1,8 @@
 // The form's number reading: like atoi and atof, in any user locale.
-#include <QTest>
+#include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -10,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/text_number.h"
+#include "app/text_number.h"
 
 using namespace velmora;
 
@@ -52,8 +53,19 @@ bool SameBits(double a, double b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-QByteArray Shown(const std::string& text) {
-    return QByteArray(text.data(), static_cast<qsizetype>(text.size())).toPercentEncoding(" +-.");
+// text with every byte outside printable ASCII as %XX, so a failure shows it.
+std::string Shown(const std::string& text) {
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte > ' ' && byte < 0x7F && byte != '%') {
+            shown += c;
+        } else {
+            constexpr char Hex[] = "0123456789ABCDEF";
+            shown += {'%', Hex[byte >> 4], Hex[byte & 15]};
+        }
+    }
+    return shown;
 }
 
 // Strings made mostly of what numbers are made of, with some of everything else.
@@ -73,87 +85,79 @@ std::string RandomText(std::mt19937& random) {
     return text;
 }
 
-}  // namespace
+// Every test runs under a German locale where there is one, where the C
+// library's own atof reads "0.015" as 0.
+class TextNumber : public testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = std::setlocale(LC_ALL, nullptr);
+        german_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    }
+    void TearDown() override { std::setlocale(LC_ALL, saved_.c_str()); }
 
-class TextNumberTest : public QObject {
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void integers_data();
-    void integers();
-    void reals_data();
-    void reals();
-    void germanLocaleStillReadsAPoint();
-    void agreesWithTheCLibraryOnRandomText();
-    void agreesWithTheCLibraryOnEdgeCases();
+    bool german_ = false;
 
 private:
-    std::string savedLocale_;
+    std::string saved_;
 };
 
-// Every test runs under a German locale, where the C library's own atof
-// reads "0.015" as 0.
-void TextNumberTest::initTestCase() {
-    savedLocale_ = std::setlocale(LC_ALL, nullptr);
-    QVERIFY2(std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr,
-             "the de_DE.UTF-8 locale is missing: ctest makes one and points LOCPATH at it");
-    QCOMPARE(std::localeconv()->decimal_point, ",");
-    QCOMPARE(std::atof("0.5"), 0.0);
+}  // namespace
+
+
+TEST_F(TextNumber, Integers) {
+    const struct {
+        std::string text;
+        std::int32_t value;
+    } cases[] = {
+        {"12abc", 12},
+        {"abc", 0},
+        {" 7", 7},
+        {"-", 0},
+        {"-5x", -5},
+        {"0x1A", 0},                         // no hexadecimal
+        {"2147483648", Int32Max},            // one past the largest saturates
+        {"99999999999999999999999", Int32Max},
+        {"4294967297", Int32Max},            // 2^32 + 1 saturates rather than wraps
+        {"-99999999999", Int32Min},
+        {std::string("12\0" "34", 5), 12},  // text stops at a NUL
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Shown(c.text));
+        EXPECT_EQ(TextToInteger(c.text), c.value);
+    }
 }
 
-void TextNumberTest::cleanupTestCase() {
-    std::setlocale(LC_ALL, savedLocale_.c_str());
+TEST_F(TextNumber, Reals) {
+    const struct {
+        std::string text;
+        double value;
+    } cases[] = {
+        {"1e-2", 0.01},
+        {" 7", 7.0},
+        {"0,5", 0.0},  // a comma is no decimal separator
+        {"0x1.8p3", 12.0},
+        {std::string("0.5\0" "5", 5), 0.5},
+        {"1e400", std::numeric_limits<double>::infinity()},
+        {"-Infinity", -std::numeric_limits<double>::infinity()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Shown(c.text));
+        EXPECT_EQ(TextToReal(c.text), c.value);
+    }
 }
 
-void TextNumberTest::integers_data() {
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<int>("value");
-    QTest::newRow("digits then letters") << QByteArray("12abc") << 12;
-    QTest::newRow("letters only") << QByteArray("abc") << 0;
-    QTest::newRow("leading space") << QByteArray(" 7") << 7;
-    QTest::newRow("sign alone") << QByteArray("-") << 0;
-    QTest::newRow("minus") << QByteArray("-5x") << -5;
-    QTest::newRow("no hexadecimal") << QByteArray("0x1A") << 0;
-    QTest::newRow("one past the largest saturates") << QByteArray("2147483648") << Int32Max;
-    QTest::newRow("far past the largest saturates") << QByteArray("99999999999999999999999") << Int32Max;
-    QTest::newRow("2^32 + 1 saturates rather than wraps") << QByteArray("4294967297") << Int32Max;
-    QTest::newRow("far below the smallest saturates") << QByteArray("-99999999999") << Int32Min;
-    QTest::newRow("text stops at a NUL") << QByteArray("12\0" "34", 5) << 12;
+TEST_F(TextNumber, GermanLocaleStillReadsAPoint) {
+    if (!german_) {
+        GTEST_SKIP() << "the de_DE.UTF-8 locale is missing: ctest makes one and points LOCPATH at it";
+    }
+    ASSERT_STREQ(std::localeconv()->decimal_point, ",");
+    ASSERT_EQ(std::atof("0.5"), 0.0);
+    EXPECT_EQ(static_cast<float>(TextToReal("0.015")), 0.015f);
+    EXPECT_EQ(static_cast<float>(TextToReal("0.25")), 0.25f);
+    EXPECT_TRUE(std::isnan(TextToReal("nan")));
 }
 
-void TextNumberTest::integers() {
-    QFETCH(QByteArray, text);
-    QFETCH(int, value);
-    QCOMPARE(TextToInteger(text.toStdString()), value);
-}
-
-void TextNumberTest::reals_data() {
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<double>("value");
-    QTest::newRow("exponent") << QByteArray("1e-2") << 0.01;
-    QTest::newRow("leading space") << QByteArray(" 7") << 7.0;
-    QTest::newRow("comma is no decimal separator") << QByteArray("0,5") << 0.0;
-    QTest::newRow("hexadecimal") << QByteArray("0x1.8p3") << 12.0;
-    QTest::newRow("text stops at a NUL") << QByteArray("0.5\0" "5", 5) << 0.5;
-    QTest::newRow("huge exponent") << QByteArray("1e400") << std::numeric_limits<double>::infinity();
-    QTest::newRow("infinity") << QByteArray("-Infinity") << -std::numeric_limits<double>::infinity();
-}
-
-void TextNumberTest::reals() {
-    QFETCH(QByteArray, text);
-    QFETCH(double, value);
-    QCOMPARE(TextToReal(text.toStdString()), value);
-}
-
-void TextNumberTest::germanLocaleStillReadsAPoint() {
-    QCOMPARE(static_cast<float>(TextToReal("0.015")), 0.015f);
-    QCOMPARE(static_cast<float>(TextToReal("0.25")), 0.25f);
-    QVERIFY(std::isnan(TextToReal("nan")));
-}
-
-void TextNumberTest::agreesWithTheCLibraryOnRandomText() {
+TEST_F(TextNumber, AgreesWithTheCLibraryOnRandomText) {
     const std::mt19937::result_type seed = 20240611;
     std::mt19937 random(seed);
     for (int i = 0; i < 50000; ++i) {
@@ -161,19 +165,14 @@ void TextNumberTest::agreesWithTheCLibraryOnRandomText() {
         const std::int32_t integer = TextToInteger(text);
         const double real = TextToReal(text);
         if (integer != ReferenceInteger(text) || !SameBits(real, ReferenceReal(text))) {
-            QFAIL(qPrintable(QStringLiteral("seed %1, case %2: \"%3\" read as %4 and %5, the C library says %6 and %7")
-                                 .arg(seed)
-                                 .arg(i)
-                                 .arg(QString::fromLatin1(Shown(text)))
-                                 .arg(integer)
-                                 .arg(real, 0, 'g', 17)
-                                 .arg(ReferenceInteger(text))
-                                 .arg(ReferenceReal(text), 0, 'g', 17)));
+            FAIL() << "seed " << seed << ", case " << i << ": \"" << Shown(text) << "\" read as " << integer
+                   << " and " << real << ", the C library says " << ReferenceInteger(text) << " and "
+                   << ReferenceReal(text);
         }
     }
 }
 
-void TextNumberTest::agreesWithTheCLibraryOnEdgeCases() {
+TEST_F(TextNumber, AgreesWithTheCLibraryOnEdgeCases) {
     std::vector<std::string> cases = {
         "", "+", "-", "+-1", "-+1", " ", ".", "e5", ".e5", "0x", "0x.", "0x.p1", "0x1p", "0x1p-", "0x1P+4",
         "0X1.FFFFFFFFFFFFFP1023", "0x1p-1074", "0x1p-1075", "0x1p1024", "inf", "INF", "infin", "infinity",
@@ -192,10 +191,8 @@ void TextNumberTest::agreesWithTheCLibraryOnEdgeCases() {
     cases.push_back("1." + std::string(2000, '0') + "1");
     cases.push_back(std::string(1000, ' ') + "8");
     for (const std::string& text : cases) {
-        QVERIFY2(TextToInteger(text) == ReferenceInteger(text), Shown(text).constData());
-        QVERIFY2(SameBits(TextToReal(text), ReferenceReal(text)), Shown(text).constData());
+        SCOPED_TRACE(Shown(text));
+        EXPECT_EQ(TextToInteger(text), ReferenceInteger(text));
+        EXPECT_TRUE(SameBits(TextToReal(text), ReferenceReal(text)));
     }
 }
-
-QTEST_APPLESS_MAIN(TextNumberTest)
-#include "text_number_test.moc"

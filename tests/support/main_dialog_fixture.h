@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "noise/octave_noise.h"
-#include "ui/app_state.h"
+#include "app/app_state.h"
 #include "ui/main_dialog.h"
 #include "ui/picture_dialog.h"
 
@@ -38,6 +38,8 @@ protected:
     void Type(const char* name, const QString& text);
     // A left click on a button or box.
     void Click(const char* name);
+    // The picture window; null when there is none.
+    [[nodiscard]] PictureDialog* Picture() const { return dialog_ ? dialog_->PictureWindow() : nullptr; }
 
     std::unique_ptr<AppState> state_;
     std::unique_ptr<OctaveNoise> noise_;

@@ -22,8 +22,8 @@
 #include "message_box_watcher.h"
 #include "noise/octave_noise.h"
 #include "tests/support/main_dialog_fixture.h"
-#include "ui/app_state.h"
-#include "ui/background_render.h"
+#include "app/app_state.h"
+#include "ui/background_wait.h"
 #include "ui/main_dialog.h"
 #include "ui/picture_dialog.h"
 
@@ -80,8 +80,8 @@ private:
 // Holds a thread until the render has returned, however busy the form is.
 class RenderEnd {
 public:
-    explicit RenderEnd(BackgroundRender* render) {
-        QObject::connect(render, &BackgroundRender::RenderReturned, &connection_, [this] { returned_.release(); },
+    explicit RenderEnd(BackgroundWait* render) {
+        QObject::connect(render, &BackgroundWait::JobReturned, &connection_, [this] { returned_.release(); },
                          Qt::DirectConnection);
     }
 
@@ -130,11 +130,12 @@ private:
         Type("IDC_PERSISTENCE", QStringLiteral("0.99999"));
         Click("IDC_VARY_AMPLITUDE");
     }
-    // 4096 x 4096 with 16 octaves at both switches: seconds of work, long
-    // enough for the progress dialog to open and short enough to wait for.
+    // 8192 x 8192 with 16 octaves at both switches: seconds of work, long
+    // enough for the progress dialog to open even on a fast idle machine,
+    // and short enough to wait for.
     void TypeMapOfSeconds() {
-        Type("IDC_WIDTH", QStringLiteral("4096"));
-        Type("IDC_HEIGHT", QStringLiteral("4096"));
+        Type("IDC_WIDTH", QStringLiteral("8192"));
+        Type("IDC_HEIGHT", QStringLiteral("8192"));
         Type("IDC_OCTAVES", QStringLiteral("16"));
         Type("IDC_PERSISTENCE", QStringLiteral("0.5"));
         Click("IDC_VARY_FREQUENCY");
@@ -171,7 +172,7 @@ void GenerateProgressTest::cancelKeepsEverythingAsBefore() {
     QFETCH(Way, way);
     QFETCH(bool, mapBefore);
     QFETCH(bool, late);
-    PictureDialog* picture = state_->pictureWindow;
+    PictureDialog* picture = Picture();
     if (mapBefore) {
         Type("IDC_WIDTH", QStringLiteral("40"));
         Type("IDC_HEIGHT", QStringLiteral("30"));
@@ -188,7 +189,7 @@ void GenerateProgressTest::cancelKeepsEverythingAsBefore() {
         image ? std::vector<std::uint8_t>(image->Pixels().begin(), image->Pixels().end()) : std::vector<std::uint8_t>();
     const QRect geometry = picture->geometry();
 
-    RenderEnd renderEnd(dialog_->findChild<BackgroundRender*>());
+    RenderEnd renderEnd(dialog_->findChild<BackgroundWait*>());
     late ? TypeMapOfSeconds() : TypeSlowMap();
     MessageBoxWatcher boxes;
     QImage shownMeanwhile;
@@ -203,7 +204,8 @@ void GenerateProgressTest::cancelKeepsEverythingAsBefore() {
 
     QVERIFY(watcher.shown && watcher.acted);  // it showed and its progress moved
     QVERIFY(watcher.onForm);
-    QVERIFY2(watcher.text.contains(QStringLiteral("4096 \u00d7 4096")), qPrintable(watcher.text));
+    QVERIFY2(watcher.text.contains(late ? QStringLiteral("8192 \u00d7 8192") : QStringLiteral("4096 \u00d7 4096")),
+             qPrintable(watcher.text));
     QVERIFY(boxes.Seen().isEmpty());
     QCOMPARE(state_->width, width);
     QCOMPARE(state_->height, height);
@@ -267,9 +269,9 @@ void GenerateProgressTest::closingDuringARenderEndsWithZero_data() {
 
 void GenerateProgressTest::closingDuringARenderEndsWithZero() {
     QFETCH(bool, late);
-    RenderEnd renderEnd(dialog_->findChild<BackgroundRender*>());
+    RenderEnd renderEnd(dialog_->findChild<BackgroundWait*>());
     late ? TypeMapOfSeconds() : TypeSlowMap();
-    PictureDialog* picture = state_->pictureWindow;
+    PictureDialog* picture = Picture();
     RenderWatcher watcher([&](QDialog*) {
         if (late) {
             QVERIFY(renderEnd.Wait());

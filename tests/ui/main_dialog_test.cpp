@@ -17,11 +17,11 @@
 #include "image/map_image.h"
 #include "message_box_watcher.h"
 #include "noise/octave_noise.h"
-#include "resources/dialog_builder.h"
+#include "ui/dialog_builder.h"
 #include "resources/resource_ids.h"
 #include "tests/support/main_dialog_fixture.h"
 #include "tests/support/test_support.h"
-#include "ui/app_state.h"
+#include "app/app_state.h"
 #include "ui/main_dialog.h"
 #include "ui/picture_dialog.h"
 
@@ -152,7 +152,7 @@ void MainDialogTest::startUpState() {
     QCOMPARE(Field("IDC_OCTAVES")->selectedText(), QStringLiteral("4"));
 
     // The picture window is open, empty, at its template's place and size.
-    PictureDialog* picture = state_->pictureWindow;
+    PictureDialog* picture = Picture();
     QVERIFY(picture != nullptr);
     QVERIFY(picture->isVisible());
     QCOMPARE(picture->windowTitle(), QStringLiteral("Picture"));
@@ -221,9 +221,9 @@ void MainDialogTest::waitCursorShowsWhileTheMapIsMadeAndIsAlwaysRestored() {
     } spy;
     SetSize(40, 30);
     QCoreApplication::processEvents();
-    state_->pictureWindow->installEventFilter(&spy);
+    Picture()->installEventFilter(&spy);
     Click("IDC_GENERATE");
-    state_->pictureWindow->removeEventFilter(&spy);
+    Picture()->removeEventFilter(&spy);
     QVERIFY(!spy.waitCursor.isEmpty());
     QVERIFY(spy.waitCursor.front());
     QCOMPARE(QApplication::overrideCursor(), nullptr);
@@ -500,7 +500,7 @@ void MainDialogTest::sizeThatMakesNoMapKeepsThePreviousOne() {
     }
     SetSize(40, 30);
     Click("IDC_GENERATE");
-    PictureDialog* picture = state_->pictureWindow;
+    PictureDialog* picture = Picture();
     QTRY_COMPARE(picture->pos(), QPoint(200, 10));
     const QRect pictureGeometry = picture->geometry();
     const std::shared_ptr<Bitmap> previous = state_->image;
@@ -538,7 +538,7 @@ void MainDialogTest::mapWithoutMemoryKeepsThePreviousOne() {
 #endif
     SetSize(40, 30);
     Click("IDC_GENERATE");
-    PictureDialog* picture = state_->pictureWindow;
+    PictureDialog* picture = Picture();
     QTRY_COMPARE(picture->pos(), QPoint(200, 10));
     const QRect pictureGeometry = picture->geometry();
     const std::shared_ptr<Bitmap> previous = state_->image;
@@ -574,7 +574,7 @@ void MainDialogTest::goesOnWithoutAPictureWindow() {
     QCOMPARE(watcher.Seen().front().caption, QStringLiteral("Warning!"));
     QCOMPARE(watcher.Seen().front().text, QStringLiteral("CreateDialog returned NULL"));
     QCOMPARE(watcher.Seen().front().icon, QMessageBox::Information);
-    QVERIFY(state_->pictureWindow == nullptr);
+    QVERIFY(Picture() == nullptr);
     QVERIFY(dialog_->findChild<PictureDialog*>() == nullptr);
 
     // Generate and Save still work, on the form's own surface.
@@ -595,7 +595,7 @@ void MainDialogTest::goesOnWithoutAPictureWindow() {
 void MainDialogTest::closingClosesThePictureWindowFirstAndEndsWithZero() {
     SetSize(16, 16);
     Click("IDC_GENERATE");
-    PictureDialog* picture = state_->pictureWindow;
+    PictureDialog* picture = Picture();
     bool pictureOpenAtEnd = true;
     bool mapHeldAtEnd = true;
     connect(dialog_.get(), &QDialog::finished, this, [&] {
@@ -611,7 +611,7 @@ void MainDialogTest::closingClosesThePictureWindowFirstAndEndsWithZero() {
 }
 
 void MainDialogTest::pictureWindowRefusesItsOwnCloseRequests() {
-    PictureDialog* picture = state_->pictureWindow;
+    PictureDialog* picture = Picture();
     QVERIFY(!picture->close());
     QTest::keyClick(picture, Qt::Key_Escape);
     QTest::keyClick(picture, Qt::Key_Return);

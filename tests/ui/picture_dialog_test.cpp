@@ -14,7 +14,7 @@
 #include "image/map_image.h"
 #include "noise/octave_noise.h"
 #include "tests/support/main_dialog_fixture.h"
-#include "ui/app_state.h"
+#include "app/app_state.h"
 #include "ui/device_pixels.h"
 #include "ui/main_dialog.h"
 #include "ui/picture_dialog.h"
@@ -82,7 +82,6 @@ private:
         QCOMPARE(state_->width, width);
         QCOMPARE(state_->height, height);
     }
-    PictureDialog* Picture() const { return state_->pictureWindow; }
     // Whether the client area holds width x height device pixels and is the
     // smallest that does: one logical pixel less on a side would not.
     bool HoldsJust(int width, int height) const {
