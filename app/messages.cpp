@@ -70,4 +70,37 @@ std::string SaveFailureReason(int errorNumber) {
     return SystemErrorText(errorNumber);
 }
 
+std::string NoDisplay(const std::string& reasons) {
+    return "velmora: no display could be opened: " + reasons + ".";
+}
+
+std::string NoXDisplayNamed() {
+    return "no X display is named (DISPLAY is not set)";
+}
+
+std::string XDisplayUnreachable(std::string_view display) {
+    return "the X display \"" + std::string(display) + "\" (DISPLAY) could not be connected to";
+}
+
+std::string NoWaylandRuntimeFolder() {
+    return "no Wayland display can be found (XDG_RUNTIME_DIR is not set)";
+}
+
+std::string WaylandDisplayUnreachable(std::string_view display, std::string_view why) {
+    std::string reason = "the Wayland display \"" + std::string(display) + "\" could not be connected to";
+    if (!why.empty()) {
+        reason += " (" + std::string(why) + ")";
+    }
+    return reason;
+}
+
+std::string PlatformUnavailable(std::string_view platform) {
+    return "the platform \"" + std::string(platform) + "\" could not be started";
+}
+
+std::string ScaleFactorIgnored(std::string_view variable, std::string_view value) {
+    return "velmora: " + std::string(variable) + "=\"" + std::string(value) +
+           "\" is not a positive number; it is ignored.";
+}
+
 }  // namespace velmora::messages

@@ -46,4 +46,15 @@ extern const StartText StartTexts[6];
 // its own error numbers, the system's English text for the others.
 [[nodiscard]] std::string SaveFailureReason(int errorNumber);
 
+// Start-up on a desktop. The line printed when no display can be opened,
+// from the reasons for each platform tried, and the reasons themselves.
+[[nodiscard]] std::string NoDisplay(const std::string& reasons);
+[[nodiscard]] std::string NoXDisplayNamed();
+[[nodiscard]] std::string XDisplayUnreachable(std::string_view display);
+[[nodiscard]] std::string NoWaylandRuntimeFolder();
+[[nodiscard]] std::string WaylandDisplayUnreachable(std::string_view display, std::string_view why);
+[[nodiscard]] std::string PlatformUnavailable(std::string_view platform);
+// The line printed when a scale factor given in the environment is ignored.
+[[nodiscard]] std::string ScaleFactorIgnored(std::string_view variable, std::string_view value);
+
 }  // namespace velmora::messages

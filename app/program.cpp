@@ -248,7 +248,11 @@ void Program::Finish(const std::string& warning) {
         return;
     }
     if (!warning.empty()) {
+        // A failure for want of file descriptors must not leave the window
+        // system without the few it needs to draw the warning.
+        descriptors_.Release();
         ui_.ShowWarning(warning);
+        descriptors_.Take();
     }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/background_job.h"
+#include "app/descriptor_reserve.h"
 #include "app/front_end.h"
 
 namespace velmora {
@@ -75,6 +76,7 @@ private:
     JobServices services_;
     BackgroundJob* job_ = nullptr;  // the running command's, if any
     bool closeRequested_ = false;   // a close came while a command ran
+    DescriptorReserve descriptors_;  // given up while a warning shows
 };
 
 }  // namespace velmora

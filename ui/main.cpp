@@ -3,13 +3,15 @@
 #include <QApplication>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "noise/octave_noise.h"
 #include "app/app_state.h"
+#include "noise/octave_noise.h"
 #include "ui/main_dialog.h"
 #include "ui/platform_choice.h"
+#include "ui/startup.h"
 
 int main(int argc, char* argv[]) {
     // The noise generator exists before any window and until the end.
@@ -26,7 +28,7 @@ int main(int argc, char* argv[]) {
     }
     pointers.push_back(nullptr);
     int argumentCount = static_cast<int>(qtArguments.size());
-    QApplication application(argumentCount, pointers.data());
+    const std::unique_ptr<QApplication> application = velmora::StartApplication(argumentCount, pointers.data());
 
     velmora::AppState state;
     velmora::MainDialog dialog(state, noise);
