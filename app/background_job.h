@@ -14,6 +14,7 @@
 #include "image/bitmap_file.h"
 #include "image/map_image.h"
 #include "image/render_control.h"
+#include "image/render_map.h"
 #include "noise/octave_noise.h"
 
 namespace velmora {

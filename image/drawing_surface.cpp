@@ -168,26 +168,4 @@ PixelRect ClipToSelection(const MemorySurface& surface, PixelRect block) noexcep
             static_cast<std::int32_t>(bottom - top)};
 }
 
-bool CopyBlockTopDown(const MemorySurface& surface, PixelRect block, std::span<std::uint8_t> out,
-                      std::size_t outStride) noexcept {
-    const Bitmap* bitmap = surface.Selected().get();
-    if (bitmap == nullptr || bitmap->Header().bitCount != 24 || block.Empty() ||
-        ClipToSelection(surface, block) != block) {
-        return false;
-    }
-    const std::size_t rowBytes = 3 * static_cast<std::size_t>(block.width);
-    const auto rows = static_cast<std::size_t>(block.height);
-    // The last row needs only rowBytes, not a whole stride.
-    if (outStride < rowBytes || out.size() < rowBytes || (out.size() - rowBytes) / outStride < rows - 1) {
-        return false;
-    }
-    for (std::size_t row = 0; row < rows; ++row) {
-        // Memory holds the bottom row first, so top-down row t is memory row height - 1 - t.
-        const std::int32_t memoryRow = bitmap->Height() - 1 - (block.top + static_cast<std::int32_t>(row));
-        std::memcpy(out.data() + row * outStride, bitmap->Row(memoryRow) + 3 * static_cast<std::size_t>(block.left),
-                    rowBytes);
-    }
-    return true;
-}
-
 }  // namespace velmora

@@ -153,13 +153,4 @@ struct PixelRect {
 // overlaps or nothing is selected. Never overflows, whatever block holds.
 [[nodiscard]] PixelRect ClipToSelection(const MemorySurface& surface, PixelRect block) noexcept;
 
-// The plain block copy that puts a picture on screen: copies block, which must
-// be non-empty and lie inside the surface's selected 24-bit bitmap, into out
-// top row first, rows outStride bytes apart, each row 3 * block.width bytes of
-// blue, green, red. Bytes of out between rows are left as they were.
-// Returns false, copying nothing, for any other block or bitmap, or when out
-// or outStride is too small.
-[[nodiscard]] bool CopyBlockTopDown(const MemorySurface& surface, PixelRect block, std::span<std::uint8_t> out,
-                                    std::size_t outStride) noexcept;
-
 }  // namespace velmora

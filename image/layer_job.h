@@ -32,10 +32,12 @@ struct LayerJob {
     RenderControl* control;    // may be null
 };
 
-// The paths of LayerPath: each adds the job's octaves to every sum of the
-// tile, and returns false, leaving the sums partly updated, once the job's
-// control asks to stop. source is one of the three SharedRows paths.
-[[nodiscard]] bool AddSharedRowsLayer(const LayerJob& job, LayerPath source);
+// The paths of LayerPath, one function each: each adds the job's octaves to
+// every sum of the tile, and returns false, leaving the sums partly updated,
+// once the job's control asks to stop.
+[[nodiscard]] bool AddSharedRowsFromSumTable(const LayerJob& job);
+[[nodiscard]] bool AddSharedRowsFromHashTable(const LayerJob& job);
+[[nodiscard]] bool AddSharedRowsFromHashes(const LayerJob& job);
 [[nodiscard]] bool AddLatticePoints(const LayerJob& job);
 [[nodiscard]] bool AddCellsFromSumTable(const LayerJob& job);
 [[nodiscard]] bool AddCellsFromHashes(const LayerJob& job);

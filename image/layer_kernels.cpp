@@ -1,6 +1,5 @@
 #include "image/layer_kernels.h"
 
-#include <atomic>
 #include <vector>
 
 namespace velmora {
@@ -43,22 +42,12 @@ const std::vector<KernelLevel>& Levels() {
     return levels;
 }
 
-std::atomic<const LayerKernels*> chosen{nullptr};
-
 }  // namespace
 
 const LayerKernels& Kernels() noexcept {
-    const LayerKernels* kernels = chosen.load(std::memory_order_acquire);
-    if (kernels == nullptr) {
-        // The best level only in place of none: a UseKernelLevel that came in
-        // since the load above keeps its choice, which the failed exchange
-        // then returns.
-        const LayerKernels* best = KernelsOf(Levels().back());
-        if (chosen.compare_exchange_strong(kernels, best, std::memory_order_acq_rel, std::memory_order_acquire)) {
-            kernels = best;
-        }
-    }
-    return *kernels;
+    // Chosen once, on first use; the processor does not change under a process.
+    static const LayerKernels& best = *KernelsOf(Levels().back());
+    return best;
 }
 
 const LayerKernels& KernelsFor(KernelLevel level) noexcept {
@@ -67,14 +56,6 @@ const LayerKernels& KernelsFor(KernelLevel level) noexcept {
 
 std::span<const KernelLevel> SupportedKernelLevels() noexcept {
     return Levels();
-}
-
-void UseKernelLevel(KernelLevel level) noexcept {
-    for (const KernelLevel supported : Levels()) {
-        if (supported == level) {
-            chosen.store(KernelsOf(level), std::memory_order_release);
-        }
-    }
 }
 
 }  // namespace velmora

@@ -96,8 +96,9 @@ struct LayerKernels {
     bool (*writeSmallGrayLevels)(const float* sums, std::uint8_t* out, std::int32_t count);
 };
 
-// The kernels in use: the best the processor runs, unless UseKernelLevel
-// chose others. A render reads this once, at its start.
+// The kernels in use: the best the processor runs, chosen on first use. A
+// render reads this once, at its start; tests and benchmarks that compare the
+// builds hand a level's kernels (KernelsFor) to RenderMap instead.
 [[nodiscard]] const LayerKernels& Kernels() noexcept;
 
 // The kernels of level, which must be one of SupportedKernelLevels().
@@ -105,12 +106,5 @@ struct LayerKernels {
 
 // The levels this processor can run, baseline first.
 [[nodiscard]] std::span<const KernelLevel> SupportedKernelLevels() noexcept;
-
-// Makes Kernels() return the given level's kernels from now on; a level the
-// processor cannot run is ignored. Not to be called while a render runs; a
-// call at the moment of the kernels' first use holds, in whichever order the
-// two come. Tests and benchmarks that compare the builds hand a level's
-// kernels to RenderMap instead.
-void UseKernelLevel(KernelLevel level) noexcept;
 
 }  // namespace velmora

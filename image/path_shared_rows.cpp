@@ -208,8 +208,18 @@ private:
 
 }  // namespace
 
-bool AddSharedRowsLayer(const LayerJob& job, LayerPath source) {
-    SharedRows layer(job, source);
+bool AddSharedRowsFromSumTable(const LayerJob& job) {
+    SharedRows layer(job, LayerPath::SharedRowsFromSumTable);
+    return layer.Add();
+}
+
+bool AddSharedRowsFromHashTable(const LayerJob& job) {
+    SharedRows layer(job, LayerPath::SharedRowsFromHashTable);
+    return layer.Add();
+}
+
+bool AddSharedRowsFromHashes(const LayerJob& job) {
+    SharedRows layer(job, LayerPath::SharedRowsFromHashes);
     return layer.Add();
 }
 

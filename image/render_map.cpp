@@ -1,5 +1,7 @@
 // RenderMap: plans the render, shares its work units out to the threads and
-// gives each thread its working memory.
+// gives each thread its working memory; and the per-pixel definition.
+#include "image/render_map.h"
+
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -16,6 +18,12 @@
 namespace velmora {
 
 namespace {
+
+void PutGray(std::uint8_t* pixel, std::uint8_t gray) noexcept {
+    pixel[0] = gray;
+    pixel[1] = gray;
+    pixel[2] = gray;
+}
 
 // Working memory, kept from one render to the next: a first touch of fresh
 // memory costs far more than a short render.
@@ -118,6 +126,20 @@ RenderStatus RenderMap(const OctaveNoise& noise, MapImage& image, RenderControl&
 RenderStatus RenderMap(const OctaveNoise& noise, MapImage& image, RenderControl& control,
                        const LayerKernels& kernels) {
     return Render(noise, kernels, image, &control, control.threads);
+}
+
+void RenderMapPerPixel(const OctaveNoise& noise, MapImage& image) {
+    const std::int32_t width = image.Width();
+    const std::int32_t height = image.Height();
+    const std::size_t stride = image.Stride();
+    std::uint8_t* pixels = image.Pixels().data();
+    for (std::int32_t x = 0; x < width; ++x) {
+        for (std::int32_t y = 0; y < height; ++y) {
+            const float sample = noise.Sample(static_cast<float>(x), static_cast<float>(y));
+            PutGray(pixels + static_cast<std::size_t>(y) * stride + 3 * static_cast<std::size_t>(x),
+                    GrayLevel(sample));
+        }
+    }
 }
 
 }  // namespace velmora

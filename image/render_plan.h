@@ -6,17 +6,9 @@
 
 #include <cstdint>
 
+#include "image/tile_plan.h"
+
 namespace velmora {
-
-// Working memory of each rendering thread, whatever the map's size.
-constexpr std::uint64_t WorkspaceBytes = std::uint64_t{8} << 20;
-
-struct TilePlan {
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::int32_t keptLayers = 0;     // layers whose column terms are kept across tiles
-    std::uint64_t tableEntries = 0;  // the table of lattice hashes or smoothed values, in doubles
-};
 
 // Tile width and height, the number of layers whose column terms are kept and
 // the size of the table whose arrays (as the tile renderer's Workspace counts

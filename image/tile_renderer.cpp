@@ -1,6 +1,7 @@
 #include "image/tile_renderer.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
@@ -90,12 +91,17 @@ private:
         const AxisShape rows = ComputeAxisTerms(frequency, tile_.y0, tile_.height, work_.rows);
         const LayerJob job{noise_, kernels_, work_, tile_, columns, amplitude, runLength, layer == 0, control_};
         const LayerPath path = ChooseLayerPath(frequency, tile_, columns.shape, rows);
+        // No default: a path added to LayerPath must be handled here to compile.
         switch (path) {
+            case LayerPath::SharedRowsFromSumTable: return AddSharedRowsFromSumTable(job);
+            case LayerPath::SharedRowsFromHashTable: return AddSharedRowsFromHashTable(job);
+            case LayerPath::SharedRowsFromHashes: return AddSharedRowsFromHashes(job);
             case LayerPath::LatticePoints: return AddLatticePoints(job);
             case LayerPath::CellsFromSumTable: return AddCellsFromSumTable(job);
             case LayerPath::CellsFromHashes: return AddCellsFromHashes(job);
-            default: return AddSharedRowsLayer(job, path);
         }
+        assert(false && "a LayerPath without its function");
+        return false;
     }
 
     void WriteGrayLevels(MapImage& image) {

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "image/axis_terms.h"
-#include "image/render_plan.h"
+#include "image/tile_plan.h"
 
 namespace velmora {
 

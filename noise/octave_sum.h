@@ -22,11 +22,6 @@ template <typename Bits>
     return (exponent + 1023) << 52;
 }
 
-// One octave: the sum plus layer times amplitude, in double, rounded to float.
-[[nodiscard]] inline float AddOctaveTo(float sum, double layer, float amplitude) noexcept {
-    return static_cast<float>(sum + layer * amplitude);
-}
-
 // Whether float(sum + c') equals sum, bit for bit, for every contribution c'
 // no larger in magnitude than contribution: a NaN sum; an infinite sum and a
 // finite contribution; +0 and a zero contribution; any other finite sum and a

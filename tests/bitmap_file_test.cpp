@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "image/map_image.h"
+#include "image/render_map.h"
 #include "noise/octave_noise.h"
 #include "tests/support/test_support.h"
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "image/render_map.h"
 #include "noise/octave_noise.h"
 
 using namespace velmora;

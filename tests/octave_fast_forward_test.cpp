@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <limits>
 
+#include "image/render_map.h"
 #include "noise/octave_noise.h"
 #include "tests/support/every_kernel_level.h"
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "image/map_image.h"
+#include "image/render_map.h"
 #include "noise/octave_noise.h"
 
 using namespace velmora;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "image/render_map.h"
 #include "noise/octave_noise.h"
 #include "tests/support/every_kernel_level.h"
 

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <limits>
-#include <vector>
 
 using namespace velmora;
 
@@ -40,36 +39,6 @@ protected:
     MemorySurface surface_;
 };
 
-TEST_F(SurfaceCopy, CopiesTopRowFirstWithoutTouchingTheGapBetweenRows) {
-    const PixelRect block{1, 1, 3, 2};
-    const std::size_t stride = 3 * 3 + 2;
-    std::vector<std::uint8_t> out(stride * 2, 0xEE);
-    ASSERT_TRUE(CopyBlockTopDown(surface_, block, out, stride));
-    for (std::int32_t row = 0; row < 2; ++row) {
-        for (std::int32_t column = 0; column < 3; ++column) {
-            SCOPED_TRACE(testing::Message() << "row " << row << " column " << column);
-            const auto tag = static_cast<std::uint8_t>(10 * (column + 1) + (row + 1));
-            const std::uint8_t* pixel = out.data() + row * stride + 3 * column;
-            EXPECT_EQ(pixel[0], tag);
-            EXPECT_EQ(pixel[1], 100 + tag);
-            EXPECT_EQ(pixel[2], 200 + tag);
-        }
-        EXPECT_EQ(out[row * stride + 9], 0xEE);
-        EXPECT_EQ(out[row * stride + 10], 0xEE);
-    }
-}
-
-TEST_F(SurfaceCopy, WholePictureMatchesTheBitmapRowsReversed) {
-    const Bitmap& bitmap = *surface_.Selected();
-    std::vector<std::uint8_t> out(15 * 3);
-    ASSERT_TRUE(CopyBlockTopDown(surface_, {0, 0, 5, 3}, out, 15));
-    for (std::int32_t top = 0; top < 3; ++top) {
-        EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + 15 * top, out.begin() + 15 * (top + 1)),
-                  std::vector<std::uint8_t>(bitmap.Row(2 - top), bitmap.Row(2 - top) + 15))
-            << "row " << top;
-    }
-}
-
 TEST_F(SurfaceCopy, ClipsToTheSelectedBitmap) {
     const struct {
         PixelRect block;
@@ -95,26 +64,9 @@ TEST_F(SurfaceCopy, ClipsToTheSelectedBitmap) {
     }
 }
 
-TEST_F(SurfaceCopy, RefusesBlocksOutsideTheBitmapAndShortBuffers) {
-    std::vector<std::uint8_t> out(100, 0xEE);
-    EXPECT_FALSE(CopyBlockTopDown(surface_, {4, 0, 2, 1}, out, 6));
-    EXPECT_FALSE(CopyBlockTopDown(surface_, {0, 2, 1, 2}, out, 3));
-    EXPECT_FALSE(CopyBlockTopDown(surface_, {-1, 0, 1, 1}, out, 3));
-    EXPECT_FALSE(CopyBlockTopDown(surface_, {0, 0, 0, 1}, out, 3));
-    EXPECT_FALSE(CopyBlockTopDown(surface_, {0, 0, 2, 2}, out, 5));  // stride shorter than a row
-    EXPECT_FALSE(CopyBlockTopDown(surface_, {0, 0, 2, 2}, std::span(out).first(2 * 6 - 1), 6));
-    for (std::uint8_t byte : out) {
-        ASSERT_EQ(byte, 0xEE);
-    }
-    // The last row needs no padding after it.
-    EXPECT_TRUE(CopyBlockTopDown(surface_, {0, 0, 2, 2}, std::span(out).first(8 + 6), 8));
-}
-
-TEST(SurfaceCopyWithoutMap, NothingSelectedOrNot24BitCopiesNothing) {
+TEST(SurfaceCopyWithoutMap, NothingSelectedClipsToNothingAndAnyDepthClips) {
     MemorySurface empty;
-    std::vector<std::uint8_t> out(64);
     EXPECT_TRUE(ClipToSelection(empty, {0, 0, 1, 1}).Empty());
-    EXPECT_FALSE(CopyBlockTopDown(empty, {0, 0, 1, 1}, out, 3));
 
     BitmapInfoHeader header;
     header.width = 2;
@@ -123,7 +75,6 @@ TEST(SurfaceCopyWithoutMap, NothingSelectedOrNot24BitCopiesNothing) {
     MemorySurface deep;
     (void)deep.Select(CreateDibSection(header));
     EXPECT_EQ(ClipToSelection(deep, {0, 0, 9, 9}), (PixelRect{0, 0, 2, 2}));
-    EXPECT_FALSE(CopyBlockTopDown(deep, {0, 0, 2, 2}, out, 8));
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "app/program.h"
 #include "image/bitmap_file.h"
 #include "image/map_image.h"
+#include "image/render_map.h"
 #include "noise/octave_noise.h"
 #include "resources/dialog_template.h"
 #include "resources/resource_ids.h"

@@ -14,6 +14,7 @@
 
 #include "image/layer_kernels.h"
 #include "image/map_image.h"
+#include "image/render_map.h"
 #include "noise/octave_noise.h"
 #include "tests/support/test_support.h"
 

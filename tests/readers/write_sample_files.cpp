@@ -9,6 +9,7 @@
 
 #include "image/bitmap_file.h"
 #include "image/map_image.h"
+#include "image/render_map.h"
 #include "noise/octave_noise.h"
 
 using namespace velmora;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "image/map_image.h"
+#include "image/render_map.h"
 #include "noise/octave_noise.h"
 
 using namespace velmora;

@@ -15,6 +15,7 @@
 
 #include "image/bitmap_file.h"
 #include "image/map_image.h"
+#include "image/render_map.h"
 #include "message_box_watcher.h"
 #include "noise/octave_noise.h"
 #include "ui/dialog_builder.h"
