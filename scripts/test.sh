@@ -32,6 +32,7 @@ velmora_log "real-window test"
 bash "$VELMORA_ROOT/tests/e2e/run_e2e.sh" "$VELMORA_ROOT/build/release"
 bash "$VELMORA_ROOT/tests/e2e/generate_e2e.sh" "$VELMORA_ROOT/build/release"
 bash "$VELMORA_ROOT/tests/e2e/picture_e2e.sh" "$VELMORA_ROOT/build/release"
+bash "$VELMORA_ROOT/tests/e2e/hostile_e2e.sh" "$VELMORA_ROOT/build/release"
 bash "$VELMORA_ROOT/tests/e2e/wayland_smoke.sh" "$VELMORA_ROOT/build/release"
 
 # The installed program: install rules into a staging folder, the Debian
