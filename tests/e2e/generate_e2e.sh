@@ -161,15 +161,7 @@ raise_form
 wait_until 10 "focus on the form during the render" x_active_is "$main"
 closed=$(now_ms)
 xdotool key alt+F4
-deadline=$((closed + 1000))
-while kill -0 "$program_pid" 2>/dev/null && [ "$(now_ms)" -lt "$deadline" ]; do
-  sleep 0.02
-done
-kill -0 "$program_pid" 2>/dev/null && fail "the program still runs 1 s after Alt+F4 on the form"
-exit_status=0
-wait "$program_pid" || exit_status=$?
-program_pid=
-[ "$exit_status" = 0 ] || fail "the program exited with $exit_status"
+x_ends_with_zero "Alt+F4 on the form" 1000
 pass "Alt+F4 on the form during a render ends the program with 0 after $(($(now_ms) - closed)) ms"
 
 passed_all

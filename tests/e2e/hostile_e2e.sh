@@ -51,19 +51,6 @@ find_titled() {
 # temporaries: lists any temporary a save left in the files folder.
 temporaries() { find "$files" -maxdepth 1 -name '.velmora-*' | head -n 3; }
 no_temporaries() { [ -z "$(temporaries)" ] || fail "a save left $(temporaries)"; }
-# ends_with_zero WHAT MILLISECONDS: the program ends within that time with
-# exit code 0.
-ends_with_zero() {
-  local deadline=$(($(now_ms) + $2))
-  while kill -0 "$program_pid" 2>/dev/null && [ "$(now_ms)" -lt "$deadline" ]; do
-    sleep 0.02
-  done
-  kill -0 "$program_pid" 2>/dev/null && fail "the program still runs $2 ms after $1"
-  exit_status=0
-  wait "$program_pid" || exit_status=$?
-  program_pid=
-  [ "$exit_status" = 0 ] || fail "the program exited with $exit_status after $1"
-}
 # pixel_at ID X Y: the colour of the screen pixel at (X, Y) of window ID's
 # client area.
 pixel_at() {
@@ -124,7 +111,7 @@ sleep 0.5
 window_gone Generate && fail "Return typed into the form cancelled the render"
 pass "the progress dialog leaves the keyboard on the form, and Return there does not cancel"
 xdotool key alt+F4
-ends_with_zero "Alt+F4 on the form during a render" 1500
+x_ends_with_zero "Alt+F4 on the form during a render" 1500
 pass "Alt+F4 on the form during a render ends the program with 0"
 
 # --- Save in the background ---------------------------------------------------
@@ -166,7 +153,7 @@ type_into IDC_FILENAME "$files/closed.bmp"
 click IDC_SAVE
 find_titled progress Save 10
 xdotool windowactivate --sync "$main" key alt+F4
-ends_with_zero "Alt+F4 on the form during a save" 1500
+x_ends_with_zero "Alt+F4 on the form during a save" 1500
 is_old "$files/closed.bmp" || [ "$(size_of "$files/closed.bmp")" = "$(saved_size 20000 20000)" ] ||
   fail "closing during the save left closed.bmp with $(size_of "$files/closed.bmp") bytes"
 no_temporaries
@@ -200,7 +187,7 @@ is_old "$files/limited.bmp" || fail "a save past the file size limit changed the
 no_temporaries
 dismiss_warning
 xdotool windowactivate --sync "$main" key alt+F4
-ends_with_zero "Alt+F4 after a save past the file size limit" 5000
+x_ends_with_zero "Alt+F4 after a save past the file size limit" 5000
 pass "a save past the file size limit warns; the program lives on and the old file is intact"
 
 # --- Memory nearly exhausted ---------------------------------------------------
@@ -219,7 +206,7 @@ for previous in no yes; do
   x_geometry "$picture"
   [ "$client_w $client_h" = "$before" ] || fail "the picture window is ${client_w}x$client_h, before it was $before"
   xdotool windowactivate --sync "$main" key alt+F4
-  ends_with_zero "Alt+F4 after a map without memory" 5000
+  x_ends_with_zero "Alt+F4 after a map without memory" 5000
 done
 pass "a map without the memory it needs warns and keeps the previous map and window, with and without one"
 
@@ -238,7 +225,7 @@ colours=$(convert "$work/warning.png" -format '%k' info:)
 dismiss_warning
 prlimit --pid "$program_pid" --nofile=1024:
 xdotool windowactivate --sync "$main" key alt+F4
-ends_with_zero "Alt+F4 after a save without descriptors" 5000
+x_ends_with_zero "Alt+F4 after a save without descriptors" 5000
 pass "with no descriptor left, Save's warning is drawn and the program stays responsive"
 
 passed_all

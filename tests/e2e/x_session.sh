@@ -8,7 +8,8 @@
 #   x_read_centres HELPER [SCALE], x_start_program DIR, x_geometry ID,
 #   x_client_size_is ID W H, click CONTROL, type_into CONTROL TEXT
 #   wait_until SECONDS WHAT COMMAND...
-#   x_find_window VAR PID TITLE, x_active_is ID, x_wait_exit PID WHAT
+#   x_find_window VAR PID TITLE, x_active_is ID, x_wait_exit PID WHAT,
+#   x_ends_with_zero WHAT MILLISECONDS
 #   pass MESSAGE, fail MESSAGE, passed_all
 #
 # Reports start with $report_prefix (set it before sourcing). fail also shows
@@ -125,6 +126,20 @@ x_wait_exit() {
   wait_until 30 "$2" x_process_ended "$1"
   exit_status=0
   wait "$1" || exit_status=$?
+}
+
+# x_ends_with_zero WHAT MILLISECONDS: the program started by x_start_program
+# ends within that time, with exit code 0.
+x_ends_with_zero() {
+  local deadline=$(($(date +%s%N) / 1000000 + $2))
+  while kill -0 "$program_pid" 2>/dev/null && [ "$(($(date +%s%N) / 1000000))" -lt "$deadline" ]; do
+    sleep 0.02
+  done
+  kill -0 "$program_pid" 2>/dev/null && fail "the program still runs $2 ms after $1"
+  exit_status=0
+  wait "$program_pid" || exit_status=$?
+  program_pid=
+  [ "$exit_status" = 0 ] || fail "the program exited with $exit_status after $1"
 }
 
 # x_work_start [XVFB_OPTION...]: a fresh work folder in $work and the X
