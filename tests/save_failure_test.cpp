@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,45 +90,134 @@ TEST_F(SaveFailure, TellsWhyTheFileCouldNotBeWritten) {
     EXPECT_EQ(SystemErrorText(ENOENT), "No such file or directory");
 }
 
-// A file the user may not write is refused even where its folder would let
-// it be replaced. Root may write any file, so the save runs as nobody there.
-TEST_F(SaveFailure, ReadOnlyFileIsRefusedAndKept) {
-    fs::permissions(directory_, fs::perms::all);
-    const fs::path path = directory_ / "kept.bmp";
-    std::ofstream(path) << "previous";
-    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    int errorNumber = -1;
-    if (::geteuid() != 0) {
-        errorNumber = Save(path.string());
-    } else {
-        const passwd* nobody = ::getpwnam("nobody");
-        if (nobody == nullptr) {
-            GTEST_SKIP() << "there is no user nobody here";
+// Refusals that depend on who saves, each found before anything is written:
+// the old file, its mode and the folder stay as they were. Permission bits
+// do not stop root, so as root the save runs as nobody.
+struct Refusal {
+    const char* what;
+    const char* folder;        // under the test's folder
+    fs::perms folderMode;      // with the sticky bit where shared
+    const char* file;          // in that folder
+    fs::perms fileMode;        // when the file exists
+    bool ownedBySaver;         // whether the file belongs to the user who saves
+    bool fileExists;
+    int errorNumber;
+};
+
+class SaveRefusal : public SaveFailure, public testing::WithParamInterface<Refusal> {
+protected:
+    // The error number of saving path as a user other than root: this
+    // process's own user, or nobody when this process is root; nothing (and
+    // the test skipped) where that cannot be had.
+    std::optional<int> SaveAsUser(const fs::path& path, const passwd* nobody) {
+        int report[2];
+        if (::pipe(report) != 0) {
+            return std::nullopt;
         }
         const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
         if (child == 0) {
-            int status = 255;  // could not become nobody
-            if (::setgroups(0, nullptr) == 0 && ::setgid(nobody->pw_gid) == 0 && ::setuid(nobody->pw_uid) == 0) {
-                int saveError = 0;
-                static_cast<void>(SaveBitmapFile(path.string(), image_.bitmap.get(), surface_.get(), saveError));
-                status = std::min(saveError, 254);
+            ::close(report[0]);
+            int saveError = -1;
+            if (nobody == nullptr || (::setgroups(0, nullptr) == 0 && ::setgid(nobody->pw_gid) == 0 &&
+                                      ::setuid(nobody->pw_uid) == 0)) {
+                (void)SaveBitmapFile(path.string(), image_.bitmap.get(), surface_.get(), saveError);
+                (void)::write(report[1], &saveError, sizeof saveError);
             }
-            ::_exit(status);
+            ::_exit(0);
         }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status));
-        if (WEXITSTATUS(status) == 255) {
-            GTEST_SKIP() << "cannot run as nobody here";
+        ::close(report[1]);
+        int saveError = -1;
+        const bool reported = child > 0 && ::read(report[0], &saveError, sizeof saveError) == sizeof saveError;
+        ::close(report[0]);
+        if (child > 0) {
+            ::waitpid(child, nullptr, 0);
         }
-        errorNumber = WEXITSTATUS(status);
+        return reported ? std::optional<int>(saveError) : std::nullopt;
     }
-    EXPECT_EQ(errorNumber, EACCES);
-    const std::vector<std::uint8_t> kept = ReadFileBytes(path);
-    EXPECT_EQ(std::string(kept.begin(), kept.end()), "previous");
-    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    EXPECT_EQ(std::distance(fs::directory_iterator(directory_), fs::directory_iterator()), 1);
+};
+
+TEST_P(SaveRefusal, SaysWhyAndKeepsTheOldFile) {
+    const Refusal& c = GetParam();
+    const bool root = ::geteuid() == 0;
+    const passwd* nobody = root ? ::getpwnam("nobody") : nullptr;
+    if (root && nobody == nullptr) {
+        GTEST_SKIP() << "there is no user nobody here";
+    }
+    if (!root && c.fileExists && !c.ownedBySaver) {
+        GTEST_SKIP() << "only root can give a file to another user";
+    }
+    fs::permissions(directory_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    const fs::path folder = directory_ / c.folder;
+    fs::create_directory(folder);
+    const fs::path path = folder / c.file;
+    if (c.fileExists) {
+        std::ofstream(path) << "previous";
+        fs::permissions(path, c.fileMode);
+        if (root && c.ownedBySaver) {
+            ASSERT_EQ(::chown(path.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        }
+    }
+    fs::permissions(folder, c.folderMode);
+    const std::optional<int> errorNumber = SaveAsUser(path, nobody);
+    fs::permissions(folder, fs::perms::owner_all);
+    if (!errorNumber) {
+        GTEST_SKIP() << "cannot save as another user here";
+    }
+    EXPECT_EQ(*errorNumber, c.errorNumber);
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, c.fileExists || c.errorNumber == 0 ? 1u : 0u);  // no temporary
+    if (c.fileExists && c.errorNumber != 0) {
+        const std::vector<std::uint8_t> kept = ReadFileBytes(path);
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), "previous");
+        EXPECT_EQ(fs::status(path).permissions(), c.fileMode);
+    }
+}
+
+constexpr fs::perms ReadOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+constexpr fs::perms Everyone = fs::perms::all;
+constexpr fs::perms NoWrite = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                              fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
+constexpr fs::perms Shared = fs::perms::all | fs::perms::sticky_bit;
+
+const Refusal Refusals[] = {
+    {"ReadOnlyFile", "open", Everyone, "kept.bmp", ReadOnly, true, true, EACCES},
+    {"WritableFileInAReadOnlyFolder", "closed", NoWrite, "kept.bmp", Everyone, true, true, FolderNotWritableError},
+    {"NewFileInAReadOnlyFolder", "closed", NoWrite, "new.bmp", Everyone, true, false, FolderNotWritableError},
+    {"AnotherUsersFileInASharedFolder", "shared", Shared, "theirs.bmp", Everyone, false, true, OtherUsersFileError},
+    {"OwnFileInASharedFolder", "shared", Shared, "mine.bmp", Everyone, true, true, 0},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, SaveRefusal, testing::ValuesIn(Refusals),
+                         [](const testing::TestParamInfo<Refusal>& info) { return info.param.what; });
+
+// The system's reasons are in English whatever the locale, also where the
+// program runs under a German one.
+TEST(SystemErrorText, IsEnglishUnderEveryLocale) {
+    const struct {
+        int errorNumber;
+        const char* text;
+    } cases[] = {{ENOENT, "No such file or directory"}, {EACCES, "Permission denied"},
+                 {ENOSPC, "No space left on device"},   {EFBIG, "File too large"},
+                 {ENAMETOOLONG, "File name too long"},  {EROFS, "Read-only file system"}};
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    // The German locale that the test tree builds (LOCPATH), where there is one.
+    const bool german = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    for (const char* locale : {"C", "de_DE.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        if (std::setlocale(LC_ALL, locale) == nullptr) {
+            continue;
+        }
+        for (const auto& c : cases) {
+            EXPECT_EQ(SystemErrorText(c.errorNumber), c.text);
+        }
+    }
+    std::setlocale(LC_ALL, before.c_str());
+    if (!german) {
+        GTEST_SKIP() << "no German locale here (LOCPATH names none): checked under C only";
+    }
 }
 
 }  // namespace
