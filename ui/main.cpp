@@ -8,12 +8,17 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "image/bitmap_file.h"
 #include "noise/octave_noise.h"
 #include "ui/main_dialog.h"
 #include "ui/platform_choice.h"
 #include "ui/startup.h"
 
 int main(int argc, char* argv[]) {
+    // A signal that ends the program during a save takes no temporary file
+    // with it, and a file size limit fails a save rather than the program.
+    velmora::InstallSaveCleanup();
+
     // The noise generator exists before any window and until the end.
     velmora::OctaveNoise noise;
 
