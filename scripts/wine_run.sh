@@ -16,11 +16,15 @@ unset DISPLAY WAYLAND_DISPLAY
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 server=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 mkdir -p "$(dirname "$prefix")"
+# Nothing started here may hold the lock or this script's output open: the
+# session's services outlive the program.
 (
   flock 9
-  [ -f "$prefix/system.reg" ] || "$wine" wineboot --init >/dev/null 2>&1
-  # Started here unless one serves the prefix already (then it says so);
-  # it must not hold the lock or this script's output open.
-  "$server" -p60 </dev/null >/dev/null 2>&1 9>&- || true
+  [ -f "$prefix/system.reg" ] || "$wine" wineboot --init </dev/null >/dev/null 2>&1 9>&-
+  # A server is started here unless one serves the prefix already (then it
+  # says so); a new one's session and its services are started at once.
+  if "$server" -p60 </dev/null >/dev/null 2>&1 9>&-; then
+    "$wine" wineboot </dev/null >/dev/null 2>&1 9>&- || true
+  fi
 ) 9>"$prefix.lock"
 exec "$wine" "$@"
