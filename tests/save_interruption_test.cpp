@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -158,6 +160,45 @@ const StopCase StopCases[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Stages, SaveStop, testing::ValuesIn(StopCases),
                          [](const testing::TestParamInfo<StopCase>& info) { return info.param.what; });
+
+// A program killed in the middle of a save, so that none of its own code
+// runs any more (SIGKILL, TerminateProcess), leaves the target and, where
+// the system offers it, no temporary: an unnamed one on Linux, one marked
+// for deletion on Windows.
+void KillThisProgram(Stage stage) {
+    if (stage != Stage::Chunk) {
+        return;
+    }
+#ifdef _WIN32
+    ::TerminateProcess(::GetCurrentProcess(), 3);
+#else
+    ::raise(SIGKILL);
+#endif
+}
+
+// In the death test's child, which on Windows is this program started
+// again with folders of its own: the target's name comes in the environment.
+void SaveAndGetKilled() {
+    const auto surface = CreateCompatibleSurface();
+    const std::optional<MapImage> image = CreateMapImage(*surface, 1024, 1023);
+    save_file::Hooks().pause = KillThisProgram;
+    int errorNumber = 0;
+    (void)SaveBitmapFile(std::getenv("VELMORA_KILLED_SAVE"), image->bitmap.get(), surface.get(), errorNumber);
+}
+
+TEST_F(SaveInterruption, KilledProgramLeavesNoTemporary) {
+#ifdef _WIN32
+    ASSERT_EQ(::_putenv_s("VELMORA_KILLED_SAVE", target_.string().c_str()), 0);
+    EXPECT_EXIT(SaveAndGetKilled(), testing::ExitedWithCode(3), "");
+#else
+    if (!UnnamedTemporaries()) {
+        GTEST_SKIP() << NoUnnamedTemporaries << ", which a killed program leaves behind";
+    }
+    ASSERT_EQ(::setenv("VELMORA_KILLED_SAVE", target_.c_str(), 1), 0);
+    EXPECT_EXIT(SaveAndGetKilled(), testing::KilledBySignal(SIGKILL), "");
+#endif
+    ExpectUntouched();
+}
 
 #ifndef _WIN32
 
