@@ -27,6 +27,19 @@
 #include <unistd.h>
 #endif
 
+// Whether this is a ThreadSanitizer build: GCC says so with a macro, Clang
+// as a feature.
+#if defined(__SANITIZE_THREAD__)
+#define VELMORA_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VELMORA_THREAD_SANITIZER 1
+#endif
+#endif
+#ifndef VELMORA_THREAD_SANITIZER
+#define VELMORA_THREAD_SANITIZER 0
+#endif
+
 using namespace velmora;
 
 namespace {
@@ -290,6 +303,10 @@ void HoldTheSave(Stage stage) {
 class SaveSignal : public SaveInterruption, public testing::WithParamInterface<SignalCase> {};
 
 TEST_P(SaveSignal, EndsTheProgramAndLeavesNoTemporary) {
+#if VELMORA_THREAD_SANITIZER
+    GTEST_SKIP() << "ThreadSanitizer holds a signal back until the thread calls a function it watches, "
+                    "so a save held in the test's hook is never ended by one";
+#endif
     const SignalCase& c = GetParam();
     const bool unnamed = !c.namedTemporary && UnnamedTemporaries();
     if (c.heldAt == Stage::Named && !unnamed) {
