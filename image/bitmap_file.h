@@ -32,12 +32,9 @@
 #include <string_view>
 
 #include "image/drawing_surface.h"
+#include "image/system_types.h"
 
 namespace velmora {
-
-using HRESULT = std::int32_t;
-constexpr HRESULT S_OK = 0;
-constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
 
 // The colour depth a bitmap is written at, from its planes * bits per pixel
 // taken as a 16-bit product: 1 -> 1, up to 4 -> 4, up to 8 -> 8,
