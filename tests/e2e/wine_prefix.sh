@@ -20,7 +20,12 @@ wine_prefix_use() {
     mkdir -p "$(dirname "$WINEPREFIX")"
     (
       flock 9
-      [ -f "$WINEPREFIX/system.reg" ] || env -u DISPLAY "$wine64_program" wineboot --init >/dev/null 2>&1
+      if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        env -u DISPLAY "$wine64_program" wineboot --init >/dev/null 2>&1
+        # Its desktop process, made without a display, must end first: the
+        # programs started while it lives would find no display either.
+        wineserver -w
+      fi
     ) 9>"$WINEPREFIX.lock"
   fi
 }
