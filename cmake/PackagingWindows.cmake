@@ -1,6 +1,8 @@
-# The Windows download: velmora.exe alone, statically linked, in a zip
-# (cmake --build DIR --target package), and, where msitools' wixl is
+# The Windows downloads: velmora.exe alone, statically linked, in a zip
+# (--target velmora_zip, or cpack -G ZIP), and, where msitools' wixl is
 # installed, an installer with a Start-menu entry (--target velmora_msi).
+# Both need only the program built, not the tests.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 install(TARGETS velmora RUNTIME DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)
@@ -11,6 +13,11 @@ set(CPACK_PACKAGE_FILE_NAME velmora-${PROJECT_VERSION}-windows-x86_64)
 # The zip holds the program itself, not a folder around it.
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 include(CPack)
+add_custom_target(velmora_zip
+  COMMAND ${CMAKE_CPACK_COMMAND} -G ZIP --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+  COMMENT "Making ${CPACK_PACKAGE_FILE_NAME}.zip")
+add_dependencies(velmora_zip velmora)
 
 find_program(VELMORA_WIXL wixl)
 if(VELMORA_WIXL)

@@ -19,6 +19,10 @@ if [ "$(dpkg --print-architecture)" = amd64 ]; then
   VELMORA_TEST_PACKAGES+=(qemu-user-static)
 fi
 
+# The Windows program, cross-built with MinGW-w64 (POSIX threads), its
+# installer made with msitools' wixl, and both run and checked under Wine.
+VELMORA_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 msitools wixl unzip)
+
 velmora_log() { printf '==> %s\n' "$*" >&2; }
 
 # Runs a command as root: directly when the script is root, else through sudo.
