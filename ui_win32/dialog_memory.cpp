@@ -1,5 +1,8 @@
 #include "ui_win32/dialog_memory.h"
 
+#include <span>
+#include <vector>
+
 #include "ui_win32/utf16.h"
 
 namespace velmora {
@@ -20,6 +23,14 @@ WORD ClassOf(ControlKind kind) noexcept {
         case ControlKind::PushButton: return ButtonClass;
     }
     return StaticClass;
+}
+
+// Whether label stands on field's row, to its left: its vertical centre lies
+// within the field's height and it ends where the field begins or before.
+bool LabelsField(const DialogRect& label, const DialogRect& field) noexcept {
+    const int centreTwice = 2 * label.y + label.height;
+    return centreTwice >= 2 * field.y && centreTwice <= 2 * (field.y + field.height) &&
+           label.x + label.width <= field.x;
 }
 
 }  // namespace
@@ -69,6 +80,39 @@ DialogMemory::DialogMemory(const DialogTemplate& dialog) {
         Word(ClassOf(control.kind));
         Text(control.text);
         Word(0);
+    }
+}
+
+void PairLabelsWithFields(const DialogTemplate& dialogTemplate, HWND dialog) noexcept {
+    const std::span<const ControlTemplate> controls = dialogTemplate.controls;
+    // The controls were made in the template's order; labels have no
+    // identifier to find them by.
+    std::vector<HWND> windows;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        windows.push_back(child);
+    }
+    if (windows.size() != controls.size()) {
+        return;
+    }
+    for (std::size_t field = 0; field < controls.size(); ++field) {
+        if (controls[field].kind != ControlKind::EditField) {
+            continue;
+        }
+        const ControlTemplate* nearest = nullptr;
+        HWND label = nullptr;
+        for (std::size_t candidate = 0; candidate < controls.size(); ++candidate) {
+            const ControlTemplate& control = controls[candidate];
+            if (control.kind == ControlKind::Label && LabelsField(control.rect, controls[field].rect) &&
+                (nearest == nullptr || control.rect.x + control.rect.width > nearest->rect.x + nearest->rect.width)) {
+                nearest = &control;
+                label = windows[candidate];
+            }
+        }
+        HWND before = GetWindow(windows[field], GW_HWNDPREV);
+        if (label != nullptr && before != label) {
+            SetWindowPos(label, before != nullptr ? before : HWND_TOP, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
+        }
     }
 }
 

@@ -47,4 +47,11 @@ private:
     std::vector<WORD> words_;
 };
 
+// Puts each edit field's label, the nearest label on its row to its left,
+// directly before the field among dialog's controls: the system's
+// accessibility layer names a field after the static text just before it,
+// and the form's template lists Width's and Height's labels both before
+// either field. The order of the tab stops stays as it was.
+void PairLabelsWithFields(const DialogTemplate& dialogTemplate, HWND dialog) noexcept;
+
 }  // namespace velmora

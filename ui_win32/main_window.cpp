@@ -76,6 +76,7 @@ INT_PTR CALLBACK MainWindow::MainDialogProc(HWND window, UINT message, WPARAM wP
 INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG: {
+            PairLabelsWithFields(*FindDialogTemplate(IDD_MAIN), window_);
             program_.Start();
             SetIcons();
             // The first tab stop takes the focus with its text selected, as

@@ -324,6 +324,35 @@ TEST_F(FormTest, StartsWithTheStartTextsAndTheFocusInOctavesWithItsTextSelected)
     EXPECT_TRUE(IsWindowVisible(Picture()));
 }
 
+TEST_F(FormTest, EachFieldFollowsItsLabelAndTabbingKeepsItsOrder) {
+    Open();
+    const struct {
+        int field;
+        const char* label;
+    } pairs[] = {
+        {IDC_WIDTH, "Width"},          {IDC_HEIGHT, "Height"},         {IDC_OCTAVES, "Octaves"},
+        {IDC_AMPLITUDE, "Amplitude"},  {IDC_FREQUENCY, "Frequency"},   {IDC_PERSISTENCE, "Persistence"},
+        {IDC_FILENAME, "Save to file"},
+    };
+    for (const auto& pair : pairs) {
+        SCOPED_TRACE(pair.label);
+        HWND before = GetWindow(Item(pair.field), GW_HWNDPREV);
+        EXPECT_EQ(ClassName(before), L"Static");
+        EXPECT_EQ(WindowText(before), pair.label);
+    }
+    std::vector<int> tabOrder;
+    for (const ControlTemplate& control : FindDialogTemplate(IDD_MAIN)->controls) {
+        if (IsTabStop(control.kind)) {
+            tabOrder.push_back(control.id);
+        }
+    }
+    HWND stop = Item(tabOrder.front());
+    for (std::size_t i = 1; i <= tabOrder.size(); ++i) {
+        stop = GetNextDlgTabItem(form_->Window(), stop, FALSE);
+        EXPECT_EQ(GetDlgCtrlID(stop), tabOrder[i % tabOrder.size()]) << i;
+    }
+}
+
 TEST_F(FormTest, GenerateShowsTheMapOnePixelPerDevicePixelAtItsPlace) {
     Open();
     Type(IDC_WIDTH, L"301");
