@@ -63,7 +63,10 @@ entry=$(find "$WINEPREFIX/drive_c" -path '*/Start Menu/Programs/Velmora.lnk' | h
 [ -n "$entry" ] || fail "the installer made no Start-menu entry"
 strings -a "$entry" | grep -qxF 'C:\Program Files\Velmora\velmora.exe' ||
   fail "the Start-menu entry does not start C:\\Program Files\\Velmora\\velmora.exe"
-pass "the installer puts velmora.exe into Program Files\\Velmora and a Start-menu entry for it"
+# The working folder, where a bare file name is saved: the user's Documents.
+strings -a -el "$entry" | grep -qE '^C:\\users\\[^\\]+\\Documents\\?$' ||
+  fail "the Start-menu entry does not start the program in the user's Documents folder"
+pass "the installer puts velmora.exe into Program Files\\Velmora and a Start-menu entry that starts it in Documents"
 
 ("$wine64_program" "$installed") >"$work/program.log" 2>&1 &
 program_pid=$!
