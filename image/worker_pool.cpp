@@ -157,15 +157,7 @@ private:
 }  // namespace
 
 void RunOnThreads(unsigned threads, const std::function<void(unsigned slot)>& job) {
-#ifdef _WIN32
-    // Never destroyed on Windows: the C runtime there runs the exit handlers
-    // under a lock that a thread taking its first wait (which registers an
-    // exit handler of the C++ library's) also needs, so joining the threads
-    // at exit can deadlock. The system ends them with the process.
-    static WorkerPool& pool = *new WorkerPool;
-#else
     static WorkerPool pool;
-#endif
     if (threads <= 1 || !pool.Run(threads - 1, job)) {
         job(0);
     }
