@@ -64,10 +64,15 @@ std::string SaveNotEnoughMemory(std::string_view shownName) {
 }
 
 std::string SaveFailureReason(int errorNumber) {
-    if (errorNumber == NotRegularFileError) {
-        return "is not a regular file";
+    switch (errorNumber) {
+        case NotRegularFileError: return "is not a regular file";
+        case FolderNotWritableError:
+            return "its folder may not be written (a map is written beside the file it replaces)";
+        case OtherUsersFileError:
+            return "the file belongs to another user, and only they may replace it in this shared folder";
+        case SaveStoppedError: return "the save was stopped";
+        default: return SystemErrorText(errorNumber);
     }
-    return SystemErrorText(errorNumber);
 }
 
 std::string NoDisplay(const std::string& reasons) {

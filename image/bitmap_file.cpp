@@ -1,20 +1,12 @@
 #include "image/bitmap_file.h"
 
-#include <fcntl.h>
-#include <locale.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
-#include <climits>
-#include <cstring>
-#include <ctime>
 #include <memory>
 #include <new>
-#include <string>
+
+#include "image/save_file.h"
 
 namespace velmora {
 
@@ -41,139 +33,6 @@ private:
     }
     std::span<std::uint8_t> out_;
     std::size_t at_ = 0;
-};
-
-bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (written == 0) {
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
-// The folder part of path with its last slash ("" for a bare name), and the
-// name in that folder.
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-std::string NameIn(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The name a save writes for path: a symbolic link, or a chain of them, is
-// followed to the file it points to, which need not exist (a dangling link
-// creates it). existing is set when that file exists. Returns 0, or the errno
-// value that stops the save (ELOOP for a chain too long to be anything but a
-// loop).
-int ResolveTarget(std::string path, std::string& resolved, std::optional<struct stat>& existing) {
-    constexpr int LongestLinkChain = 40;  // as many as the kernel follows in one name
-    for (int links = 0;; ++links) {
-        struct stat status {};
-        if (::lstat(path.c_str(), &status) != 0) {
-            if (errno != ENOENT) {
-                return errno;
-            }
-            resolved = path;
-            existing.reset();
-            return 0;
-        }
-        if (!S_ISLNK(status.st_mode)) {
-            resolved = path;
-            existing = status;
-            return 0;
-        }
-        if (links == LongestLinkChain) {
-            return ELOOP;
-        }
-        std::string link(PATH_MAX, '\0');
-        const ssize_t length = ::readlink(path.c_str(), link.data(), link.size());
-        if (length < 0) {
-            return errno;
-        }
-        if (static_cast<std::size_t>(length) == link.size()) {
-            return ENAMETOOLONG;
-        }
-        link.resize(static_cast<std::size_t>(length));
-        // A relative link is read from the folder that holds it.
-        path = link.starts_with('/') ? link : FolderOf(path) + link;
-    }
-}
-
-// A new, empty file in folder under a short name of fixed length, so that a
-// target of any length the file system takes leaves room for it. Created
-// exclusively, so that nothing else is overwritten, and with the mode the
-// system gives any new file (0666 less the umask). Returns the name, or an
-// empty one with fd -1 and errno telling why.
-std::string CreateTemporaryIn(int folder, int& fd) {
-    static std::atomic<std::uint64_t> counter{0};
-    constexpr std::string_view Letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        timespec now {};
-        ::clock_gettime(CLOCK_REALTIME, &now);
-        // splitmix64 over the time, the process and a count: unlikely to meet
-        // another save's name, and O_EXCL settles any meeting anyway.
-        std::uint64_t bits = static_cast<std::uint64_t>(now.tv_nsec) ^
-                             static_cast<std::uint64_t>(now.tv_sec) << 30 ^
-                             static_cast<std::uint64_t>(::getpid()) << 40 ^
-                             counter.fetch_add(0x9E3779B97F4A7C15u);
-        bits = (bits ^ bits >> 30) * 0xBF58476D1CE4E5B9u;
-        bits = (bits ^ bits >> 27) * 0x94D049BB133111EBu;
-        bits ^= bits >> 31;
-        std::string name = ".velmora-";
-        for (int i = 0; i < 6; ++i, bits /= Letters.size()) {
-            name += Letters[bits % Letters.size()];
-        }
-        fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            return name;
-        }
-        if (errno != EEXIST) {
-            break;
-        }
-    }
-    fd = -1;
-    return {};
-}
-
-// Gives a replacement the mode of the file it replaces, and its owner and
-// group as far as the process may set them (a user may hand a file to none
-// but themself, and only to a group they belong to). Returns false, errno
-// telling why, when the mode cannot be set: the replacement must not be more
-// open than the file was.
-bool TakeOverOwnerAndMode(int fd, const struct stat& old) {
-    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
-        [[maybe_unused]] const bool groupKept = ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
-    }
-    // After fchown, which clears the set-ID bits.
-    return ::fchmod(fd, old.st_mode & 07777) == 0;
-}
-
-// Owns a file descriptor and closes it when it goes.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    [[nodiscard]] int Get() const noexcept { return fd_; }
-
-private:
-    int fd_;
 };
 
 }  // namespace
@@ -319,7 +178,7 @@ bool WriteBitmapFile(const Bitmap& bitmap, const MemorySurface& surface, const B
 
 HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface) {
     int ignored = 0;
-    return SaveBitmapFile(fileName, bitmap, surface, ignored);
+    return SaveBitmapFile(fileName, bitmap, surface, ignored, nullptr);
 }
 
 HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface,
@@ -335,103 +194,29 @@ HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const Me
         return E_FAIL;
     }
     const std::optional<BitmapDescription> description = DescribeBitmap(bitmap);
-    if (!description || !LayOutBitmapFile(*description)) {
+    const std::optional<BitmapFileLayout> layout =
+        description ? LayOutBitmapFile(*description) : std::optional<BitmapFileLayout>();
+    if (!layout) {
         errorNumber = EFBIG;
         return E_FAIL;
     }
-    std::string target;
-    std::optional<struct stat> existing;
-    if (const int failure = ResolveTarget(std::string(fileName), target, existing); failure != 0) {
-        errorNumber = failure;
-        return E_FAIL;
-    }
-    // The checks, the temporary and the rename all go through one handle on
-    // the target's folder: each names a file in it by its short name alone,
-    // however long the folder's own name is.
-    const std::string folderName = FolderOf(target);
-    const FileDescriptor folder(
-        ::open(folderName.empty() ? "." : folderName.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (folder.Get() < 0) {
-        errorNumber = errno;
-        return E_FAIL;
-    }
-    const std::string name = NameIn(target);
-    if (existing) {
-        // Never opened: a device or a FIFO could block or take the bytes.
-        if (!S_ISREG(existing->st_mode)) {
-            errorNumber = NotRegularFileError;
-            return E_FAIL;
-        }
-        // A file the user may not write is not replaced behind their back.
-        if (::faccessat(folder.Get(), name.c_str(), W_OK, AT_EACCESS) != 0) {
-            errorNumber = errno;
-            return E_FAIL;
-        }
-    }
-
-    int fd = -1;
-    const std::string temporary = CreateTemporaryIn(folder.Get(), fd);
-    if (fd < 0) {
-        errorNumber = errno;
-        return E_FAIL;
-    }
-    int failure = 0;
-    bool ok = true;
-    if (existing && !TakeOverOwnerAndMode(fd, *existing)) {
-        ok = false;
-        failure = errno;
-    }
-    // The bitmap was described above, so a write that fails without an
-    // error from the file ran out of memory.
     if (control != nullptr) {
-        control->total = LayOutBitmapFile(*description)->fileSize;
+        control->written = 0;
+        control->total = layout->fileSize;
     }
-    ok = ok && WriteBitmapFile(*bitmap, *surface, [fd, &failure, control](std::span<const std::uint8_t> bytes) {
-        if (control != nullptr && control->stop.load(std::memory_order_relaxed)) {
-            failure = SaveStoppedError;
-            return false;
-        }
-        errno = 0;
-        if (WriteAll(fd, bytes)) {
-            if (control != nullptr) {
-                control->written.fetch_add(bytes.size(), std::memory_order_relaxed);
-            }
-            return true;
-        }
-        failure = errno != 0 ? errno : EIO;  // a write of 0 bytes sets no errno
-        return false;
-    });
-    if (!ok && failure == 0) {
-        failure = ENOMEM;
-    }
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-        failure = errno;
-    }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        failure = errno;
-    }
-    if (ok && control != nullptr && control->stop.load()) {
-        ok = false;
-        failure = SaveStoppedError;
-    }
-    if (ok && ::renameat(folder.Get(), temporary.c_str(), folder.Get(), name.c_str()) != 0) {
-        ok = false;
-        failure = errno;
-    }
-    if (!ok) {
-        ::unlinkat(folder.Get(), temporary.c_str(), 0);
-        errorNumber = failure;
-        return E_FAIL;
-    }
-    errorNumber = 0;
-    return S_OK;
+    errorNumber = save_file::SaveFile(
+        fileName, [bitmap, surface](const ByteSink& sink) { return WriteBitmapFile(*bitmap, *surface, sink); },
+        control);
+    return errorNumber == 0 ? S_OK : E_FAIL;
 }
 
-std::string SystemErrorText(int errorNumber) {
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return strerror_l(errorNumber, cLocale);
+namespace save_file {
+
+TestHooks& Hooks() noexcept {
+    static TestHooks hooks;
+    return hooks;
 }
+
+}  // namespace save_file
 
 }  // namespace velmora

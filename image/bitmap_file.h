@@ -32,12 +32,9 @@
 #include <string_view>
 
 #include "image/drawing_surface.h"
+#include "image/system_types.h"
 
 namespace velmora {
-
-using HRESULT = std::int32_t;
-constexpr HRESULT S_OK = 0;
-constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
 
 // The colour depth a bitmap is written at, from its planes * bits per pixel
 // taken as a 16-bit product: 1 -> 1, up to 4 -> 4, up to 8 -> 8,
@@ -73,22 +70,49 @@ using ByteSink = std::function<bool(std::span<const std::uint8_t>)>;
 // temporary in the same folder and then renamed over the name, so a failed
 // save leaves no partial file and an existing file is replaced only by a
 // complete one, which keeps its mode and, where the process may set them, its
-// owner and group. An existing file that the user may not write, or that is
-// not a regular file (a directory, a device, a FIFO), is never replaced nor
-// opened. Returns S_OK, or E_FAIL with nothing written.
+// owner and group. Where the file system allows it the temporary has no name
+// until it is complete, so not even a killed process leaves it behind; else
+// it is a hidden ".velmora-" name with six more characters, which
+// InstallSaveCleanup removes when a signal ends the program. An existing file
+// that the user may not write, or that is not a regular file (a directory, a
+// device, a FIFO), is never replaced nor opened. Returns S_OK, or E_FAIL with
+// nothing written.
 [[nodiscard]] HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface);
 
-// The errorNumber of a save whose target exists but is not a regular file;
-// outside the range of errno values.
+// Error numbers of a save that are the core's own, outside the range of
+// errno values; the program has its own words for each.
+// The target exists but is not a regular file (a folder, a device, a FIFO).
 constexpr int NotRegularFileError = 0x10000;
+// errorNumber of a save abandoned through SaveControl::stop: the target is
+// as it was and no temporary is left.
+constexpr int SaveStoppedError = 0x10001;
+// The target's folder may not be written: a map is written beside its target
+// before it replaces it, so even a file the user may write cannot be saved there.
+constexpr int FolderNotWritableError = 0x10002;
+// The target belongs to another user and lies in a shared folder with the
+// sticky bit (such as /tmp), where only its owner may replace it.
+constexpr int OtherUsersFileError = 0x10003;
+// On Windows, a system error with no errno counterpart: this base plus the
+// Win32 error code (below 0x10000); SystemErrorText gives the system's text.
+constexpr int WindowsErrorBase = 0x20000;
 
 // The same save, also telling why it failed: errorNumber becomes 0 on S_OK,
-// and otherwise EINVAL for an empty name, a name with a NUL or a missing
-// bitmap or surface; NotRegularFileError for a target that is not a regular
-// file; EFBIG for a bitmap too large for the format; ENOMEM when memory runs
-// out; else the errno value of the failing step, such as EACCES for a file
-// or folder the user may not write, ENAMETOOLONG for a name longer than the
-// file system takes, ELOOP for a loop of links, ENOSPC for a full disk.
+// and otherwise
+//   EINVAL                  an empty name, a name with a NUL, a missing bitmap or surface
+//   EFBIG                   a bitmap too large for the format, or a file past the
+//                           process's file size limit
+//   ENOMEM                  memory ran out
+//   NotRegularFileError     the target is a folder, a device or a FIFO
+//   FolderNotWritableError  the target's folder may not be written
+//   OtherUsersFileError     another user's file in a sticky folder
+//   SaveStoppedError        stopped through the control
+//   WindowsErrorBase + n    (Windows) a system error n without an errno value
+//   any other errno value   the failing step's, such as EACCES for a file the
+//                           user may not write, ENOENT for a missing folder,
+//                           ENAMETOOLONG for a name longer than the file system
+//                           takes, ELOOP for a loop of links, ENOSPC for a full
+//                           disk, EROFS for a read-only file system.
+// On Windows the system's errors are turned into the same errno values.
 [[nodiscard]] HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface,
                                      int& errorNumber);
 
@@ -100,15 +124,32 @@ struct SaveControl {
     std::atomic<std::uint64_t> total{0};                // the file's size; set before the first byte
 };
 
-// errorNumber of a save abandoned through SaveControl::stop: the target is
-// as it was and no temporary is left.
-constexpr int SaveStoppedError = 0x10001;
-
-// The same save, watched and stopped through control (may be null).
+// The same save, watched and stopped through control (may be null). The save
+// looks at stop between pieces of at most 1 MiB and before and after it
+// flushes the file to the disk; a stop seen before the file is renamed over
+// the target fails the save with SaveStoppedError, and once it is renamed the
+// save is complete (S_OK). On Linux write-back starts as the file is written,
+// so the final flush of even a huge file is short.
 [[nodiscard]] HRESULT SaveBitmapFile(std::string_view fileName, const Bitmap* bitmap, const MemorySurface* surface,
                                      int& errorNumber, SaveControl* control);
 
-// The system's reason for an errno value, in English whatever the locale.
+// The system's reason for an errno value, in English and the same whatever
+// the locale ("No such file or directory" for ENOENT), with the same words on
+// Windows as on Linux; on Windows, for WindowsErrorBase + n, the system's
+// English text for error n. The core's own error numbers have no text here:
+// the program words them.
 [[nodiscard]] std::string SystemErrorText(int errorNumber);
+
+// Called once at the start of the program, before any save. On Linux and
+// other POSIX systems: a write past the process's file size limit then fails
+// the save with EFBIG instead of killing the program (SIGXFSZ is ignored),
+// and SIGTERM, SIGINT, SIGHUP, SIGQUIT and the crash signals (SIGSEGV,
+// SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGPIPE) first remove any named temporary
+// that a save has in flight, then end the program as the signal would have.
+// Only signals left at their default action are taken over: one the program
+// ignores or handles itself stays so. On Windows it does nothing: the
+// temporary is deleted by the system whenever the program ends before the
+// file is complete.
+void InstallSaveCleanup() noexcept;
 
 }  // namespace velmora

@@ -17,9 +17,9 @@
 #include <span>
 #include <vector>
 
-namespace velmora {
+#include "image/system_types.h"
 
-constexpr std::uint32_t BI_RGB = 0;
+namespace velmora {
 
 // The 40-byte header that describes a device-independent bitmap.
 struct BitmapInfoHeader {

@@ -98,6 +98,18 @@ private:
     // Starts threads until there are helpers of them, or as many as the
     // system allows.
     void Grow(unsigned helpers) {
+        if (workers_.empty() && helpers > 0) {
+            // The C++ library keeps the places where atomic waits sleep
+            // (stop tokens and semaphores use them) in a table it makes on
+            // first use. With MinGW, making it registers its destructor with
+            // the C runtime, under the lock the runtime holds while the
+            // program ends and runs this pool's destructor, which waits for
+            // the helpers: a helper that made the table then would never
+            // finish. Made here, before the first helper starts, it is made
+            // while the program runs.
+            std::atomic<int> first{0};
+            first.notify_all();
+        }
         while (workers_.size() < helpers) {
             const auto index = static_cast<unsigned>(workers_.size());
             try {

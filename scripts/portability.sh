@@ -5,11 +5,12 @@
 #   clang     the whole project built with Clang 16, all its tests
 #   arm64     the core and its tests cross-built for arm64, run under qemu
 #   s390x     the same for s390x, which is big-endian
-#   debian12  the README's run and test commands on a fresh minimal Debian 12, as a user with sudo
-#   debian13  the same on a fresh minimal Debian 13, as root, then everything with its Clang
-#   windows-ui  the Windows program cross-built with MinGW-w64 and run under Wine: the
+#   windows   the core and its tests cross-built for 64-bit Windows, run under Wine
+#   windows-ui  the Windows program cross-built the same way and run under Wine: the
 #             program layer's and the Win32 windows' tests, the program driven in real
 #             windows, its zip and its installer
+#   debian12  the README's run and test commands on a fresh minimal Debian 12, as a user with sudo
+#   debian13  the same on a fresh minimal Debian 13, as root, then everything with its Clang
 # Prints a pass or fail line with the time of each stage, and a stage's log
 # (kept in build/portability) when it fails; exits non-zero when any failed.
 # The fresh roots need root (debootstrap, mount).
@@ -19,7 +20,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(x86-64 clang arm64 s390x debian12 debian13 windows-ui)
+[ ${#stages[@]} -gt 0 ] || stages=(x86-64 clang arm64 s390x windows windows-ui debian12 debian13)
 logs=$VELMORA_ROOT/build/portability
 mkdir -p "$logs"
 
@@ -35,6 +36,7 @@ stage_x86-64() {
 stage_clang() { bash "$VELMORA_ROOT/scripts/clang_check.sh" clang++-16; }
 stage_arm64() { bash "$VELMORA_ROOT/scripts/cross_check.sh" aarch64-linux-gnu; }
 stage_s390x() { bash "$VELMORA_ROOT/scripts/cross_check.sh" s390x-linux-gnu; }
+stage_windows() { bash "$VELMORA_ROOT/scripts/windows_check.sh"; }
 stage_debian12() {
   bash "$VELMORA_ROOT/scripts/fresh_root.sh" --user --screenshot "$logs/debian12.png" bookworm
 }
@@ -66,7 +68,7 @@ failed=0
 summary=()
 for stage in "${stages[@]}"; do
   if ! declare -F "stage_$stage" >/dev/null; then
-    echo "portability: no stage $stage (stages: x86-64 clang arm64 s390x debian12 debian13 windows-ui)" >&2
+    echo "portability: no stage $stage (stages: x86-64 clang arm64 s390x windows windows-ui debian12 debian13)" >&2
     exit 2
   fi
   printf '==> portability: %s ...\n' "$stage" >&2

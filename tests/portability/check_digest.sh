@@ -25,10 +25,11 @@ expected="$(dirname "${BASH_SOURCE[0]}")/expected_digests.txt"
 status=0
 
 # check WHERE COMMAND...: COMMAND must print the recorded digests.
+# A Windows program's lines end in CR LF; the digests are compared without the CR.
 check() {
   local where=$1 output
   shift
-  if ! output=$("$@"); then
+  if ! output=$("$@" | tr -d '\r'); then
     echo "the kernels disagree ($where):"
     echo "$output"
     status=1

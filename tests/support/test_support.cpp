@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <random>
 
 namespace velmora {
 
@@ -14,6 +15,17 @@ OctaveNoise NoiseParameters::Noise() const {
     noise.varyFrequency = varyFrequency;
     noise.varyAmplitude = varyAmplitude;
     return noise;
+}
+
+std::filesystem::path MakeTestFolder(const std::string& prefix) {
+    std::random_device entropy;
+    for (;;) {
+        const std::filesystem::path folder =
+            std::filesystem::temp_directory_path() / (prefix + "-" + std::to_string(entropy()));
+        if (std::filesystem::create_directory(folder)) {
+            return folder;
+        }
+    }
 }
 
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path) {

@@ -25,6 +25,10 @@ struct NoiseParameters {
     [[nodiscard]] OctaveNoise Noise() const;
 };
 
+// A new, empty folder under the system's temporary folder, its name
+// starting with prefix and unique among processes that run at once.
+[[nodiscard]] std::filesystem::path MakeTestFolder(const std::string& prefix);
+
 // Every byte of the file at path; empty when it cannot be read.
 [[nodiscard]] std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
 
