@@ -58,7 +58,7 @@ stage_windows-ui() {
     -DVELMORA_BUILD_TESTS=ON -DVELMORA_GTEST_SOURCE_DIR=/usr/src/googletest -DVELMORA_WARNINGS_AS_ERRORS=ON >/dev/null
   cmake --build "$build" -j "$(nproc)" \
     --target velmora_app_tests velmora_win32_tests velmora_win32_probe velmora_zip velmora_msi
-  (cd "$build" && ctest --output-on-failure -R '^(TextNumber|ProgramTest|Win32Windows)\.')
+  (cd "$build" && ctest --output-on-failure -R '^(TextNumber|Messages|ProgramTest|Win32Windows)\.')
   bash "$VELMORA_ROOT/tests/e2e/win32_e2e.sh" "$build" "$VELMORA_ROOT/build/release/tests/e2e/velmora_render_map" \
     "$logs/windows-ui.png"
   bash "$VELMORA_ROOT/tests/install/check_windows_package.sh" "$build"
