@@ -18,6 +18,9 @@
 #    keep the previous map and the picture window's place;
 #  - that Alt+F4 on the form, also during a long Generate, ends the program
 #    with exit code 0;
+#  - at 150 % (144 dots per inch, in a Wine prefix of its own): the form grown
+#    with it, and a 401 x 301 map shown whole, pixel for pixel, with the frame
+#    at (300, 15);
 #  - the icon sizes, version and manifest built into velmora.exe.
 #
 # Usage: win32_e2e.sh WINDOWS_BUILD_DIR RENDER_MAP [SCREENSHOT.png]
@@ -63,19 +66,26 @@ grep -qx "manifest_dpi=PerMonitorV2" <<<"$resources" || fail "the manifest asks 
 pass "velmora.exe holds its icon at 16, 32, 48 and 256 pixels, version $version and its manifest"
 
 # --- Start --------------------------------------------------------------------
-declare -A centre_x centre_y
-while read -r name x y; do
-  centre_x[$name]=$x
-  centre_y[$name]=$y
-done < <(probe centres | tr -d '\r')
-[ -n "${centre_x[IDC_GENERATE]:-}" ] || fail "the probe found no controls"
-
+# read_centres: where the form's controls are, at the prefix's DPI.
+read_centres() {
+  declare -gA centre_x centre_y
+  while read -r name x y; do
+    centre_x[$name]=$x
+    centre_y[$name]=$y
+  done < <(probe centres | tr -d '\r')
+  [ -n "${centre_x[IDC_GENERATE]:-}" ] || fail "the probe found no controls"
+}
+# start_program: starts velmora.exe in $work/files and finds its windows.
+start_program() {
+  (cd "$work/files" && exec "$wine64_program" "$exe") >"$work/program.log" 2>&1 &
+  program_pid=$!
+  x_find_window main "$program_pid" Velmora
+  x_find_window picture "$program_pid" Picture
+}
+read_centres
 mkdir "$work/files"
 started=$SECONDS
-(cd "$work/files" && exec "$wine64_program" "$exe") >"$work/program.log" 2>&1 &
-program_pid=$!
-x_find_window main "$program_pid" Velmora
-x_find_window picture "$program_pid" Picture
+start_program
 pass "both windows open ($((SECONDS - started)) s after the start)"
 
 # form_is NAME=VALUE...: the form shows each of these, as the probe reads it.
@@ -304,14 +314,44 @@ program_pid=
 pass "Alt+F4 on the form during a render ends the program with exit code 0 after $(($(now_ms) - closed)) ms"
 
 # --- A plain close ---------------------------------------------------------------
-(cd "$work/files" && exec "$wine64_program" "$exe") >"$work/program.log" 2>&1 &
-program_pid=$!
-x_find_window main "$program_pid" Velmora
+start_program
 wait_until 30 "focus on the form" x_active_is "$main"
 xdotool key alt+F4
 x_wait_exit "$program_pid" "end of the program after Alt+F4 on the form"
 program_pid=
 [ "$exit_status" = 0 ] || fail "the program exited with $exit_status"
 pass "Alt+F4 on the form ends the program with exit code 0"
+
+# --- At 150 % ----------------------------------------------------------------------
+# Wine's one screen at 144 dots per inch, in a prefix of its own; the setting
+# takes effect in the next session.
+form_96="${centre_x[IDD_MAIN]}x${centre_y[IDD_MAIN]}"
+wine_prefix_stop
+wine_prefix_use "$build/wine-windows-144"
+"$wine64_program" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1 ||
+  fail "could not set Wine's DPI to 144"
+wineserver -w
+read_centres
+start_program
+x_geometry "$main"
+[ "$client_w $client_h" = "${centre_x[IDD_MAIN]} ${centre_y[IDD_MAIN]}" ] && [ "$client_w" -gt "${form_96%x*}" ] ||
+  fail "at 144 DPI the form's client area is ${client_w}x${client_h}, at 96 DPI it was $form_96"
+expect_form "per-monitor DPI awareness" dpi_awareness=2
+type_into IDC_WIDTH 401
+type_into IDC_HEIGHT 301
+click IDC_GENERATE
+wait_until 60 "picture window of 401x301" x_client_size_is "$picture" 401 301
+expect_form "picture window at (300, 15)" picture_client=401,301
+wait_until 30 "picture window frame at (300, 15)" eval "probe form | tr -d '\r' | grep -q '^picture_frame=300,15,'"
+"$render_map" 401 301 4 0.015 1 0.25 0 0 "$work/scaled.bmp" || fail "the core could not render the 401x301 map"
+raise_picture
+wait_until 60 "the 401x301 map shown" shows_map "$work/scaled.bmp" 401 301 || true
+problem=$(shows_map "$work/scaled.bmp" 401 301 2>&1) || fail "at 144 DPI the map is not shown pixel for pixel: $problem"
+raise_form
+xdotool key alt+F4
+x_wait_exit "$program_pid" "end of the program at 144 DPI"
+program_pid=
+[ "$exit_status" = 0 ] || fail "the program exited with $exit_status at 144 DPI"
+pass "at 144 DPI the form grows to ${client_w}x${client_h}, a 401x301 map is shown whole, pixel for pixel, the frame at (300, 15)"
 
 passed_all
