@@ -5,7 +5,8 @@
 # what the Win32 controls hold, which X cannot tell, a helper reads from
 # outside (velmora_win32_probe). It checks:
 #  - the start-up texts, the focus in Octaves with its text selected, the
-#    per-monitor DPI awareness, and that Escape leaves the form open;
+#    per-monitor DPI awareness, that Escape leaves the form open, that Enter
+#    presses only a focused button and the space bar flips a focused box;
 #  - that typing and clicks reach the form, and Generate shows the map pixel
 #    for pixel in a client area of exactly its size, the frame at (200, 10)
 #    and behind the form;
@@ -120,6 +121,24 @@ sleep 1
 kill -0 "$program_pid" 2>/dev/null || fail "the program ended after Escape"
 expect_form "form after Escape" IDC_WIDTH=512
 pass "Escape leaves the form open"
+
+# Enter presses the button that has the focus and nothing else; the space bar
+# flips a box that has it.
+x_geometry "$picture"
+picture_at_start="$client_w $client_h"
+xdotool key Return
+sleep 1
+x_geometry "$picture"
+[ "$client_w $client_h" = "$picture_at_start" ] || fail "Enter in the Octaves field made a map"
+xdotool key Tab Tab Tab Tab Tab
+expect_form "focus on Generate after five tabs" focus=IDC_GENERATE
+xdotool key Return
+wait_until 60 "picture window of 512x512 after Enter on Generate" x_client_size_is "$picture" 512 512
+xdotool key Tab space
+expect_form "Vary Amplitude flipped by the space bar" focus=IDC_VARY_AMPLITUDE IDC_VARY_AMPLITUDE=checked
+xdotool key space
+expect_form "Vary Amplitude flipped back" IDC_VARY_AMPLITUDE=unchecked
+pass "Enter does nothing in a field and presses the button with the focus; the space bar flips a box"
 
 # --- Typing and Generate ------------------------------------------------------
 click() {
