@@ -17,10 +17,17 @@ namespace velmora {
 // saturated to the 32-bit range instead of overflowing.
 [[nodiscard]] std::int32_t TextToInteger(const std::string& text) noexcept;
 
-// A real number, as the C library's strtod reads it in the "C" locale:
+// A real number, as the GNU C library's strtod reads it in the "C" locale:
 // decimal with an optional exponent, hexadecimal (0x1.8p3), "inf",
-// "infinity" and "nan" in any case. Out of range gives +-HUGE_VAL or a
-// value at or near 0, as strtod does.
+// "infinity" and "nan" in any case, "nan(123)" with its payload. Out of
+// range gives +-HUGE_VAL or a value at or near 0, as strtod does. Rounded
+// correctly, to the nearest double.
 [[nodiscard]] double TextToReal(const std::string& text) noexcept;
+
+// The same reading, made by the program itself over std::from_chars, which
+// is correctly rounded and ignores every locale, rather than by the C
+// library. TextToReal is this where the C library reads otherwise: the
+// Windows C runtime reads no hexadecimal, "inf" or "nan".
+[[nodiscard]] double ScanReal(const std::string& text) noexcept;
 
 }  // namespace velmora

@@ -19,11 +19,12 @@ if [ "$(dpkg --print-architecture)" = amd64 ]; then
   VELMORA_TEST_PACKAGES+=(qemu-user-static)
 fi
 
-# What the Windows check needs: the MinGW-w64 cross compiler with POSIX
+# What the Windows checks need: the MinGW-w64 cross compiler with POSIX
 # threads, 64-bit Wine to run what it builds, GoogleTest's sources, and the
-# image readers.
+# image readers; for the program's downloads, msitools' wixl for the
+# installer and unzip to look into the zip.
 VELMORA_WINDOWS_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix wine wine64 libgtest-dev
-                          python3 python3-pil imagemagick)
+                          python3 python3-pil imagemagick msitools wixl unzip)
 
 velmora_log() { printf '==> %s\n' "$*" >&2; }
 
