@@ -5,10 +5,9 @@
 #   clang     the whole project built with Clang 16, all its tests
 #   arm64     the core and its tests cross-built for arm64, run under qemu
 #   s390x     the same for s390x, which is big-endian
-#   windows   the core and its tests cross-built for 64-bit Windows, run under Wine
-#   windows-ui  the Windows program cross-built the same way and run under Wine: the
-#             program layer's and the Win32 windows' tests, the program driven in real
-#             windows, its zip and its installer
+#   windows   the program and its tests cross-built for 64-bit Windows, run under Wine:
+#             the core's, the program layer's and the Win32 windows' tests, the program
+#             driven in real windows, its zip and its installer
 #   debian12  the README's run and test commands on a fresh minimal Debian 12, as a user with sudo
 #   debian13  the same on a fresh minimal Debian 13, as root, then everything with its Clang
 # Prints a pass or fail line with the time of each stage, and a stage's log
@@ -20,7 +19,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(x86-64 clang arm64 s390x windows windows-ui debian12 debian13)
+[ ${#stages[@]} -gt 0 ] || stages=(x86-64 clang arm64 s390x windows debian12 debian13)
 logs=$VELMORA_ROOT/build/portability
 mkdir -p "$logs"
 
@@ -36,7 +35,7 @@ stage_x86-64() {
 stage_clang() { bash "$VELMORA_ROOT/scripts/clang_check.sh" clang++-16; }
 stage_arm64() { bash "$VELMORA_ROOT/scripts/cross_check.sh" aarch64-linux-gnu; }
 stage_s390x() { bash "$VELMORA_ROOT/scripts/cross_check.sh" s390x-linux-gnu; }
-stage_windows() { bash "$VELMORA_ROOT/scripts/windows_check.sh"; }
+stage_windows() { bash "$VELMORA_ROOT/scripts/windows_check.sh" "$logs/windows.png"; }
 stage_debian12() {
   bash "$VELMORA_ROOT/scripts/fresh_root.sh" --user --screenshot "$logs/debian12.png" bookworm
 }
@@ -45,30 +44,11 @@ stage_debian13() {
     --then "bash scripts/clang_check.sh" trixie
 }
 
-stage_windows-ui() {
-  velmora_install "${VELMORA_BUILD_PACKAGES[@]}" "${VELMORA_TEST_PACKAGES[@]}" "${VELMORA_WINDOWS_PACKAGES[@]}"
-  # The core's file for comparison comes from the native release tree, with
-  # the test command's options so that neither reconfigures the other.
-  cmake -S "$VELMORA_ROOT" -B "$VELMORA_ROOT/build/release" -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=ON \
-    -DVELMORA_BUILD_BENCH=ON -DVELMORA_WARNINGS_AS_ERRORS=ON >/dev/null
-  cmake --build "$VELMORA_ROOT/build/release" -j "$(nproc)" --target velmora_render_map
-  local build=$VELMORA_ROOT/build/windows-tests
-  cmake -S "$VELMORA_ROOT" -B "$build" \
-    -DCMAKE_TOOLCHAIN_FILE="$VELMORA_ROOT/cmake/toolchains/x86_64-w64-mingw32.cmake" -DCMAKE_BUILD_TYPE=Release \
-    -DVELMORA_BUILD_TESTS=ON -DVELMORA_GTEST_SOURCE_DIR=/usr/src/googletest -DVELMORA_WARNINGS_AS_ERRORS=ON >/dev/null
-  cmake --build "$build" -j "$(nproc)" \
-    --target velmora_app_tests velmora_win32_tests velmora_win32_probe velmora_zip velmora_msi
-  (cd "$build" && ctest --output-on-failure -R '^(TextNumber|Messages|ProgramTest|Win32Windows)\.')
-  bash "$VELMORA_ROOT/tests/e2e/win32_e2e.sh" "$build" "$VELMORA_ROOT/build/release/tests/e2e/velmora_render_map" \
-    "$logs/windows-ui.png"
-  bash "$VELMORA_ROOT/tests/install/check_windows_package.sh" "$build"
-}
-
 failed=0
 summary=()
 for stage in "${stages[@]}"; do
   if ! declare -F "stage_$stage" >/dev/null; then
-    echo "portability: no stage $stage (stages: x86-64 clang arm64 s390x windows windows-ui debian12 debian13)" >&2
+    echo "portability: no stage $stage (stages: x86-64 clang arm64 s390x windows debian12 debian13)" >&2
     exit 2
   fi
   printf '==> portability: %s ...\n' "$stage" >&2
