@@ -4,6 +4,7 @@
 // the tab order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -57,6 +58,12 @@ struct DialogTemplate {
     DialogRect rect;  // position of the window, size of its client area
     std::span<const ControlTemplate> controls;
 };
+
+// The index of the label that names the control at index field: the nearest
+// label on the field's row to its left (its vertical centre within the
+// field's height, its right edge at or before the field's left edge). A
+// screen reader announces the field by that label. -1 when there is none.
+[[nodiscard]] int FieldLabel(const DialogTemplate& dialogTemplate, std::size_t field) noexcept;
 
 // The template with identifier id (IDD_MAIN, IDD_PICTURE); null for any other.
 [[nodiscard]] const DialogTemplate* FindDialogTemplate(int id) noexcept;

@@ -55,6 +55,24 @@ constexpr DialogTemplate PictureTemplate{
 
 }  // namespace
 
+int FieldLabel(const DialogTemplate& dialogTemplate, std::size_t field) noexcept {
+    const std::span<const ControlTemplate> controls = dialogTemplate.controls;
+    const DialogRect& at = controls[field].rect;
+    int nearest = -1;
+    for (std::size_t candidate = 0; candidate < controls.size(); ++candidate) {
+        const ControlTemplate& control = controls[candidate];
+        const DialogRect& label = control.rect;
+        const int centreTwice = 2 * label.y + label.height;
+        const bool onRowToTheLeft = centreTwice >= 2 * at.y && centreTwice <= 2 * (at.y + at.height) &&
+                                    label.x + label.width <= at.x;
+        if (control.kind == ControlKind::Label && onRowToTheLeft &&
+            (nearest < 0 || label.x + label.width > controls[nearest].rect.x + controls[nearest].rect.width)) {
+            nearest = static_cast<int>(candidate);
+        }
+    }
+    return nearest;
+}
+
 const DialogTemplate* FindDialogTemplate(int id) noexcept {
     switch (id) {
         case IDD_MAIN: return &MainTemplate;

@@ -65,35 +65,17 @@ QWidget* CreateControl(const ControlTemplate& control, QDialog& dialog) {
     return nullptr;
 }
 
-// Whether label stands on field's row, to its left: its vertical centre lies
-// within the field's height and it ends where the field begins or before.
-bool LabelsField(const DialogRect& label, const DialogRect& field) noexcept {
-    const int centreTwice = 2 * label.y + label.height;
-    return centreTwice >= 2 * field.y && centreTwice <= 2 * (field.y + field.height) &&
-           label.x + label.width <= field.x;
-}
-
 // Makes each edit field the buddy of the label that names it, the nearest
 // one on its row to its left, so that the accessibility layer reports the
 // label as the field's name and the two as label and labelled.
 void PairLabelsWithFields(const DialogTemplate& dialogTemplate, const std::vector<QWidget*>& widgets) {
-    const std::span<const ControlTemplate> controls = dialogTemplate.controls;
-    for (std::size_t field = 0; field < controls.size(); ++field) {
-        if (controls[field].kind != ControlKind::EditField) {
+    for (std::size_t field = 0; field < dialogTemplate.controls.size(); ++field) {
+        if (dialogTemplate.controls[field].kind != ControlKind::EditField) {
             continue;
         }
-        const ControlTemplate* nearest = nullptr;
-        QLabel* label = nullptr;
-        for (std::size_t candidate = 0; candidate < controls.size(); ++candidate) {
-            const ControlTemplate& control = controls[candidate];
-            if (control.kind == ControlKind::Label && LabelsField(control.rect, controls[field].rect) &&
-                (nearest == nullptr || control.rect.x + control.rect.width > nearest->rect.x + nearest->rect.width)) {
-                nearest = &control;
-                label = qobject_cast<QLabel*>(widgets[candidate]);
-            }
-        }
-        if (label != nullptr) {
-            label->setBuddy(widgets[field]);
+        const int label = FieldLabel(dialogTemplate, field);
+        if (auto* widget = label >= 0 ? qobject_cast<QLabel*>(widgets[static_cast<std::size_t>(label)]) : nullptr) {
+            widget->setBuddy(widgets[field]);
         }
     }
 }

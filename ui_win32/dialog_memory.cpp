@@ -25,14 +25,6 @@ WORD ClassOf(ControlKind kind) noexcept {
     return StaticClass;
 }
 
-// Whether label stands on field's row, to its left: its vertical centre lies
-// within the field's height and it ends where the field begins or before.
-bool LabelsField(const DialogRect& label, const DialogRect& field) noexcept {
-    const int centreTwice = 2 * label.y + label.height;
-    return centreTwice >= 2 * field.y && centreTwice <= 2 * (field.y + field.height) &&
-           label.x + label.width <= field.x;
-}
-
 }  // namespace
 
 DWORD ControlStyle(ControlKind kind) noexcept {
@@ -98,16 +90,8 @@ void PairLabelsWithFields(const DialogTemplate& dialogTemplate, HWND dialog) noe
         if (controls[field].kind != ControlKind::EditField) {
             continue;
         }
-        const ControlTemplate* nearest = nullptr;
-        HWND label = nullptr;
-        for (std::size_t candidate = 0; candidate < controls.size(); ++candidate) {
-            const ControlTemplate& control = controls[candidate];
-            if (control.kind == ControlKind::Label && LabelsField(control.rect, controls[field].rect) &&
-                (nearest == nullptr || control.rect.x + control.rect.width > nearest->rect.x + nearest->rect.width)) {
-                nearest = &control;
-                label = windows[candidate];
-            }
-        }
+        const int labelIndex = FieldLabel(dialogTemplate, field);
+        HWND label = labelIndex >= 0 ? windows[static_cast<std::size_t>(labelIndex)] : nullptr;
         HWND before = GetWindow(windows[field], GW_HWNDPREV);
         if (label != nullptr && before != label) {
             SetWindowPos(label, before != nullptr ? before : HWND_TOP, 0, 0, 0, 0,
