@@ -52,7 +52,7 @@ std::int32_t BlendCellGroups(const float* lower, const float* upper, const std::
         } else {
             const F64 weight0 = Load<F64>(columnWeight0 + x);
             const F64 weight1 = Load<F64>(columnWeight1 + x);
-            if constexpr (columns == CellColumns::Adjacent && PairsBeatGathers) {
+            if constexpr (columns == CellColumns::Adjacent) {
                 F32 first;
                 F32 second;
                 GatherPairs(lower, column0 + x, first, second);
