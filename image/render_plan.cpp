@@ -22,9 +22,10 @@ constexpr std::int32_t PreferredTileHeight = 16;
 // they should stay in the processor's cache rather than stream from memory.
 constexpr std::uint64_t CachedTilePixels = 256 * 1024;
 
-// Below this many pixel-layers a map is rendered on one thread: waking more
-// would cost about as much as they save.
-constexpr std::uint64_t ParallelPixelLayers = 96 * 1024;
+// Below this many pixel-octaves a map is rendered on one thread: waking more
+// would cost about as much as they save. Octaves, not layers: a long run of
+// one layer costs time in proportion to its octaves until its sums settle.
+constexpr std::uint64_t ParallelPixelOctaves = 96 * 1024;
 
 // Tiles are made shorter, down to this, so that every thread gets one.
 constexpr std::int32_t MinSharedTileHeight = 4;
@@ -107,13 +108,14 @@ PixelBlock RenderPlan::Unit(std::int64_t index, std::int32_t width, std::int32_t
     return block;
 }
 
-RenderPlan PlanRender(std::int32_t width, std::int32_t height, std::int32_t layers, unsigned threads) {
+RenderPlan PlanRender(std::int32_t width, std::int32_t height, std::int32_t layers, std::int32_t octaves,
+                      unsigned threads) {
     RenderPlan plan;
     plan.tiles = PlanTiles(width, height, WorkspaceBytes, layers);
-    const std::uint64_t work = std::uint64_t(width) * std::uint64_t(height) * std::uint64_t(std::max(layers, 1));
+    const std::uint64_t work = std::uint64_t(width) * std::uint64_t(height) * std::uint64_t(std::max(octaves, 1));
     if (threads == 0) {
         threads = std::max(1u, std::thread::hardware_concurrency());
-        if (work < ParallelPixelLayers) {
+        if (work < ParallelPixelOctaves) {
             threads = 1;
         }
     }

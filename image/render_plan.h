@@ -40,10 +40,12 @@ struct RenderPlan {
     [[nodiscard]] PixelBlock Unit(std::int64_t index, std::int32_t width, std::int32_t height) const noexcept;
 };
 
-// The plan for a width x height map of the given number of layers (all at
-// least 1) on at most threads threads. threads 0 means one per hardware
-// thread, except for a map too small to be worth sharing out, which gets one;
-// a count given explicitly is used as far as the map has rows for it.
-[[nodiscard]] RenderPlan PlanRender(std::int32_t width, std::int32_t height, std::int32_t layers, unsigned threads);
+// The plan for a width x height map of the given number of layers and
+// octaves (all at least 1) on at most threads threads. threads 0 means one per
+// hardware thread, except for a map of too few pixel-octaves to be worth
+// sharing out, which gets one; a count given explicitly is used as far as the
+// map has rows for it.
+[[nodiscard]] RenderPlan PlanRender(std::int32_t width, std::int32_t height, std::int32_t layers,
+                                    std::int32_t octaves, unsigned threads);
 
 }  // namespace velmora

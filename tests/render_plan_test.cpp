@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
+#include <thread>
 #include <vector>
 
 #include "image/workspace.h"
@@ -30,7 +33,7 @@ TEST(RenderPlan, WorkingMemoryStaysWithinItsBound) {
     for (const Shape shape : Shapes) {
         SCOPED_TRACE(testing::Message() << shape.width << "x" << shape.height << ", " << shape.layers << " layers");
         for (const unsigned threads : {1u, 2u, 7u, 64u}) {
-            const RenderPlan plan = PlanRender(shape.width, shape.height, shape.layers, threads);
+            const RenderPlan plan = PlanRender(shape.width, shape.height, shape.layers, shape.layers, threads);
             EXPECT_LE(WorkspaceBytesUsed(plan.tiles), WorkspaceBytes);
             EXPECT_GE(plan.tiles.width, 1);
             EXPECT_GE(plan.tiles.height, 1);
@@ -43,7 +46,7 @@ TEST(RenderPlan, UnitsCoverEveryPixelOnce) {
                               Shape{9000, 3, 1}}) {
         for (const unsigned threads : {0u, 1u, 2u, 3u, 7u}) {
             SCOPED_TRACE(testing::Message() << shape.width << "x" << shape.height << ", " << threads << " threads");
-            const RenderPlan plan = PlanRender(shape.width, shape.height, shape.layers, threads);
+            const RenderPlan plan = PlanRender(shape.width, shape.height, shape.layers, shape.layers, threads);
             EXPECT_GE(plan.threads, 1u);
             if (threads != 0) {
                 EXPECT_LE(plan.threads, threads);
@@ -63,6 +66,23 @@ TEST(RenderPlan, UnitsCoverEveryPixelOnce) {
                 ASSERT_EQ(count, 1);
             }
         }
+    }
+}
+
+// A small map of few octaves stays on one thread; one of very many octaves
+// costs seconds whatever its size, and gets every hardware thread.
+TEST(RenderPlan, ThreadsFollowPixelOctavesNotLayers) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    constexpr std::int32_t Most = std::numeric_limits<std::int32_t>::max();
+    struct Case {
+        Shape shape;
+        std::int32_t octaves;
+        unsigned threads;
+    };
+    for (const Case c : {Case{{64, 64, 1}, 1, 1u}, Case{{256, 256, 1}, Most, cores}, Case{{256, 256, 2}, Most, cores},
+                         Case{{512, 512, 4}, 4, cores}}) {
+        SCOPED_TRACE(testing::Message() << c.shape.width << "x" << c.shape.height << ", " << c.octaves << " octaves");
+        EXPECT_EQ(PlanRender(c.shape.width, c.shape.height, c.shape.layers, c.octaves, 0).threads, c.threads);
     }
 }
 
