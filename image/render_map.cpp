@@ -2,7 +2,10 @@
 // gives each thread its working memory; and the per-pixel definition.
 #include "image/render_map.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -64,12 +67,52 @@ WorkspaceCache& Workspaces() {
     return cache;
 }
 
+bool StopRequested(const RenderControl* control) noexcept {
+    return control != nullptr && control->stop.load(std::memory_order_relaxed);
+}
+
+// Whether some octave's amplitude is infinite or NaN. From that octave on
+// every pixel's sum is infinite or NaN (a finite sum plus an infinite or NaN
+// contribution is not finite, and nothing makes it finite again), so every
+// gray level is 0, whatever the pixel. Amplitudes whose magnitude stops
+// growing never overflow, so the walk ends at the first that does not grow:
+// at once for shrinking or constant ones, at the overflow or a fixed point
+// for growing ones. False also when asked to stop.
+bool SomeAmplitudeIsNotFinite(const OctaveNoise& noise, const RenderControl* control) noexcept {
+    constexpr std::int32_t OctavesBetweenChecks = 1 << 20;
+    float amplitude = noise.amplitude;
+    float magnitude = -1.0f;
+    for (std::int32_t octave = 0; octave < noise.octaves; ++octave) {
+        amplitude = NextAmplitude(noise, amplitude);
+        if (!std::isfinite(amplitude)) {
+            return true;
+        }
+        if (!(std::fabs(amplitude) > magnitude)) {
+            return false;
+        }
+        magnitude = std::fabs(amplitude);
+        if (octave % OctavesBetweenChecks == OctavesBetweenChecks - 1 && StopRequested(control)) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// Gray level 0 over a block of the map, as every pixel of a map whose
+// amplitudes overflow has it.
+void PutBlack(const PixelBlock& block, MapImage& image) noexcept {
+    for (std::int32_t y = block.y0; y < block.y0 + block.height; ++y) {
+        std::uint8_t* row = image.Pixels().data() + static_cast<std::size_t>(y) * image.Stride();
+        std::memset(row + 3 * static_cast<std::size_t>(block.x0), 0, 3 * static_cast<std::size_t>(block.width));
+    }
+}
+
 RenderStatus Render(const OctaveNoise& noise, const LayerKernels& kernels, MapImage& image, RenderControl* control,
                     unsigned threads) {
     const std::int32_t width = image.Width();
     const std::int32_t height = image.Height();
     const std::int32_t layers = LayerCount(noise);
-    const RenderPlan plan = PlanRender(width, height, std::max(layers, 1), threads);
+    const RenderPlan plan = PlanRender(width, height, std::max(layers, 1), std::max(noise.octaves, 1), threads);
     const std::uint64_t total = std::uint64_t(width) * std::uint64_t(height) * std::uint64_t(std::max(layers, 1));
     if (control != nullptr) {
         control->done.store(0, std::memory_order_relaxed);
@@ -81,6 +124,7 @@ RenderStatus Render(const OctaveNoise& noise, const LayerKernels& kernels, MapIm
     if (!callerMemory) {
         return RenderStatus::NoMemory;
     }
+    const bool black = SomeAmplitudeIsNotFinite(noise, control);
     std::atomic<std::int64_t> nextUnit{0};
     std::atomic<bool> stopped{false};
     const auto renderUnits = [&](unsigned slot) {
@@ -94,7 +138,18 @@ RenderStatus Render(const OctaveNoise& noise, const LayerKernels& kernels, MapIm
             if (unit >= plan.Units() || stopped.load(std::memory_order_relaxed)) {
                 break;
             }
-            if (!RenderUnit(noise, kernels, plan.tiles, memory.get(), plan.Unit(unit, width, height), image, control)) {
+            const PixelBlock block = plan.Unit(unit, width, height);
+            if (black) {
+                PutBlack(block, image);
+                if (control != nullptr) {
+                    control->done.fetch_add(std::uint64_t(block.width) * std::uint64_t(block.height) *
+                                                std::uint64_t(std::max(layers, 1)),
+                                            std::memory_order_relaxed);
+                }
+                if (StopRequested(control)) {
+                    stopped.store(true, std::memory_order_relaxed);
+                }
+            } else if (!RenderUnit(noise, kernels, plan.tiles, memory.get(), block, image, control)) {
                 stopped.store(true, std::memory_order_relaxed);
             }
         }
@@ -102,7 +157,7 @@ RenderStatus Render(const OctaveNoise& noise, const LayerKernels& kernels, MapIm
     };
     RunOnThreads(plan.threads, renderUnits);
 
-    if (stopped.load() || (control != nullptr && control->stop.load(std::memory_order_relaxed))) {
+    if (stopped.load() || StopRequested(control)) {
         return RenderStatus::Stopped;
     }
     if (control != nullptr) {

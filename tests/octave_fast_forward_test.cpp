@@ -78,6 +78,10 @@ TEST_P(OctaveFastForward, AroundTransitions) {
         {"amplitude subnormal start", {300, 0.015f, 0x1p-140f, 0.5f, 0, 1}},
         {"amplitude grows to infinity", {300, 0.015f, 1.0f, 2.0f, 0, 1}},
         {"amplitude alternates to infinity", {300, 0.015f, 1.0f, -2.0f, 0, 1}},
+        // Doubling from 1 overflows at octave 128: the map turns black there.
+        {"amplitude overflows at the last octave", {128, 0.015f, 1.0f, 2.0f, 0, 1}},
+        {"amplitude overflows after the last octave", {127, 0.015f, 1.0f, 2.0f, 0, 1}},
+        {"persistence infinite", {2, 0.015f, 1.0f, Inf, 0, 1}},
         {"persistence 1", {2000, 0.015f, 1.0f, 1.0f, 0, 1}},
         {"persistence -1, even", {2000, 0.015f, 1.0f, -1.0f, 0, 1}},
         {"persistence -1, odd", {2001, 0.015f, 1.0f, -1.0f, 0, 1}},
@@ -122,6 +126,11 @@ TEST_P(OctaveFastForward, LargestCountEqualsSettledSum) {
         {"frequency inf", {MostOctaves, Inf, 1.0f, 0.25f, 1, 0}},
         {"frequency nan", {MostOctaves, std::nanf("")}},
     };
+    // Persistence just above 1 overflows after about 8.9 million octaves, and
+    // every sum with it: the whole map is black.
+    const Case overflowing{"persistence 1.00001", {MostOctaves, 0.015f, 1.0f, 1.00001f, 0, 1}};
+    const std::vector<std::uint8_t> black = Fast(NoiseOf(overflowing), 3, 2);
+    EXPECT_EQ(black, std::vector<std::uint8_t>(black.size(), 0));
     for (const Case& c : settled) {
         SCOPED_TRACE(c.name);
         Case affordable = c;
