@@ -94,20 +94,29 @@ void Generate(benchmark::State& state, const OctaveNoise& noise) {
 
 // One octave at 2048 x 2048 on one and on two threads, from lattice cells of
 // 67 pixels (0.015) to cells far smaller than a pixel; per kernel level. At
-// whole-number frequencies every blend's fraction is 0; the ones beside them
-// (4.3, 16.3, 100.3, 1000.3, 100000.5) blend cells.
+// whole-number frequencies every blend's fraction is 0; at the others (the
+// ones people type, such as 1.3, 4.7, 16.3 and 37.7) cells blend. Then the
+// octaves of a map with Vary Frequency from 0.015: 0.015 x 2^k, never whole.
 void RegisterLayerBenchmarks() {
+    const auto add = [](const std::string& name, float frequency, KernelLevel level, unsigned threads) {
+        const OctaveNoise noise = NoiseParameters{.octaves = 1, .frequency = frequency}.Noise();
+        benchmark::RegisterBenchmark(name.c_str(), [noise, level, threads](benchmark::State& state) {
+            RenderWarm(state, noise, threads, false, true, &KernelsFor(level));
+        })->Arg(2048)->Unit(benchmark::kMillisecond);
+    };
     for (const KernelLevel level : SupportedKernelLevels()) {
         for (const unsigned threads : {1u, 2u}) {
-            for (const float frequency :
-                 {0.015f, 1.0f, 4.0f, 4.3f, 16.0f, 16.3f, 100.0f, 100.3f, 1000.0f, 1000.3f, 100000.0f, 100000.5f}) {
-                const OctaveNoise noise = NoiseParameters{.octaves = 1, .frequency = frequency}.Noise();
-                char name[96];
-                std::snprintf(name, sizeof name, "BM_OneOctave/%s/threads:%u/frequency:%.7g",
-                              KernelLevelName(level).c_str(), threads, frequency);
-                benchmark::RegisterBenchmark(name, [noise, level, threads](benchmark::State& state) {
-                    RenderWarm(state, noise, threads, false, true, &KernelsFor(level));
-                })->Arg(2048)->Unit(benchmark::kMillisecond);
+            const std::string prefix = KernelLevelName(level) + "/threads:" + std::to_string(threads);
+            for (const float frequency : {0.015f, 1.0f, 1.3f, 4.0f, 4.3f, 4.7f, 16.0f, 16.3f, 37.7f, 100.0f, 100.3f,
+                                          1000.0f, 1000.3f, 100000.0f, 100000.5f}) {
+                char value[32];
+                std::snprintf(value, sizeof value, "%.7g", frequency);
+                add("BM_OneOctave/" + prefix + "/frequency:" + value, frequency, level, threads);
+            }
+            float frequency = 0.015f;
+            for (int k = 0; k <= 15; ++k) {
+                frequency = static_cast<float>(static_cast<double>(frequency) + frequency);
+                add("BM_VaryFrequencyOctave/" + prefix + "/k:" + std::to_string(k + 1), frequency, level, threads);
             }
         }
     }
@@ -249,6 +258,19 @@ void RegisterHugeOctaveBenchmarks() {
         benchmark::RegisterBenchmark((std::string("BM_MostOctaves") + c.name).c_str(),
                                      [noise](benchmark::State& state) { RenderWarm(state, noise, 0); })
             ->Arg(512)->Unit(benchmark::kMillisecond);
+    }
+    // Persistence near +-1 at 1024 x 1024: slow settling (0.99999, -0.99999)
+    // and an amplitude that overflows after about 8.9 million octaves.
+    const Parameters nearOne[] = {
+        {"Persistence0.99999", {.octaves = MostOctaves, .persistence = 0.99999f, .varyAmplitude = 1}},
+        {"PersistenceMinus0.99999", {.octaves = MostOctaves, .persistence = -0.99999f, .varyAmplitude = 1}},
+        {"Persistence1.00001", {.octaves = MostOctaves, .persistence = 1.00001f, .varyAmplitude = 1}},
+    };
+    for (const Parameters& c : nearOne) {
+        const OctaveNoise noise = c.Noise();
+        benchmark::RegisterBenchmark((std::string("BM_MostOctaves") + c.name).c_str(),
+                                     [noise](benchmark::State& state) { RenderWarm(state, noise, 0); })
+            ->Arg(1024)->Iterations(1)->Unit(benchmark::kMillisecond);
     }
     for (const Parameters& c : {cases[0], cases[1]}) {
         const OctaveNoise noise = c.Noise();
