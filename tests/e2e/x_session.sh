@@ -5,7 +5,7 @@
 #                                               x_session_stop ends them
 #   x_work_start [XVFB_OPTION...]   a work folder $work and the session, both
 #                                   ended (with the program) when the script exits
-#   x_read_centres HELPER [SCALE], x_start_program DIR, x_geometry ID,
+#   x_read_centres HELPER [SCALE], x_start_program DIR [LAUNCHER...], x_geometry ID,
 #   x_client_size_is ID W H, click CONTROL, type_into CONTROL TEXT
 #   wait_until SECONDS WHAT COMMAND...
 #   x_find_window VAR PID TITLE, x_active_is ID, x_wait_exit PID WHAT,
@@ -177,7 +177,9 @@ x_read_centres() {
 # x_start_program DIR: starts $program in DIR, its output in
 # $work/program.log, and finds its windows: sets program_pid, main and picture.
 x_start_program() {
-  (cd "$1" && exec "$program") >"$work/program.log" 2>&1 &
+  local dir=$1
+  shift
+  (cd "$dir" && exec "$@" "$program") >"$work/program.log" 2>&1 &
   program_pid=$!
   x_find_window main "$program_pid" Velmora
   x_find_window picture "$program_pid" Picture
