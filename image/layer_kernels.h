@@ -73,9 +73,12 @@ struct LayerKernels {
     // the blend cannot see, which can change a layer value only where it is a
     // zero (its sign) or not finite (infinity against NaN), and no gray level
     // tells those apart.
+    // columns says what every column has in common, with Adjacent meaning
+    // that every second index is the one after the first.
     void (*fineCells)(const std::uint32_t* columnSum0, const std::uint32_t* columnSum1, const double* columnWeight0,
-                      const double* columnWeight1, std::uint32_t rowSum0, std::uint32_t rowSum1, double rowWeight0,
-                      double rowWeight1, double* layer, std::int32_t count);
+                      const double* columnWeight1, CellColumns columns, std::uint32_t rowSum0,
+                      std::uint32_t rowSum1, double rowWeight0, double rowWeight1, double* layer,
+                      std::int32_t count);
 
     // One octave added to every sum of a row: float(sum + layer * amplitude).
     void (*addOctave)(float* sums, const double* layer, float amplitude, std::int32_t count);

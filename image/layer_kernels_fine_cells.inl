@@ -196,6 +196,8 @@ struct FineRow {
     double weight1;
 };
 
+// One group of Lanes columns, whose columns the layer's kind leaves open:
+// each group finds what its own columns have in common.
 VELMORA_LANE_INLINE F64 FineCellGroup(const std::uint32_t* columnSum0, const std::uint32_t* columnSum1,
                                        const double* columnWeight0, const double* columnWeight1,
                                        const FineRow& row) {
@@ -225,28 +227,64 @@ VELMORA_LANE_INLINE F64 FineCellGroup(const std::uint32_t* columnSum0, const std
                      : FineCellLanes<false, false>(n, weight0, weight1, row.weight0, row.weight1);
 }
 
-void FineCells(const std::uint32_t* columnSum0, const std::uint32_t* columnSum1, const double* columnWeight0,
-               const double* columnWeight1, std::uint32_t rowSum0, std::uint32_t rowSum1, double rowWeight0,
-               double rowWeight1, double* layer, std::int32_t count) {
-    const FineRow row{rowSum0, rowSum1, rowWeight0, rowWeight1};
+// Lanes columns at x, by the function that suits them all.
+template <typename Group>
+VELMORA_LANE_INLINE void ForEachFineGroup(const std::uint32_t* columnSum0, const std::uint32_t* columnSum1,
+                                          const double* columnWeight0, const double* columnWeight1, double* layer,
+                                          std::int32_t count, Group&& group) {
     std::int32_t x = 0;
     for (; x + Lanes <= count; x += Lanes) {
-        Store(layer + x, FineCellGroup(columnSum0 + x, columnSum1 + x, columnWeight0 + x, columnWeight1 + x, row));
+        Store(layer + x, group(columnSum0 + x, columnSum1 + x, columnWeight0 + x, columnWeight1 + x));
     }
     if (x < count) {
-        // The last, partial group through full-width copies.
+        // The last, partial group through full-width copies, padded with
+        // columns of fraction 0 whose second column is the next.
         alignas(64) std::uint32_t sums0[Lanes] = {};
-        alignas(64) std::uint32_t sums1[Lanes] = {};
-        alignas(64) double weight0[Lanes] = {};
+        alignas(64) std::uint32_t sums1[Lanes];
+        alignas(64) double weight0[Lanes];
         alignas(64) double weight1[Lanes] = {};
         alignas(64) double out[Lanes];
+        for (int lane = 0; lane < Lanes; ++lane) {
+            sums1[lane] = 1;
+            weight0[lane] = 1.0;
+        }
         const auto rest = static_cast<std::size_t>(count - x);
         std::memcpy(sums0, columnSum0 + x, rest * sizeof(std::uint32_t));
         std::memcpy(sums1, columnSum1 + x, rest * sizeof(std::uint32_t));
         std::memcpy(weight0, columnWeight0 + x, rest * sizeof(double));
         std::memcpy(weight1, columnWeight1 + x, rest * sizeof(double));
-        Store(out, FineCellGroup(sums0, sums1, weight0, weight1, row));
+        Store(out, group(sums0, sums1, weight0, weight1));
         std::memcpy(layer + x, out, rest * sizeof(double));
+    }
+}
+
+void FineCells(const std::uint32_t* columnSum0, const std::uint32_t* columnSum1, const double* columnWeight0,
+               const double* columnWeight1, CellColumns columns, std::uint32_t rowSum0, std::uint32_t rowSum1,
+               double rowWeight0, double rowWeight1, double* layer, std::int32_t count) {
+    const FineRow row{rowSum0, rowSum1, rowWeight0, rowWeight1};
+    const bool rowBlends = !IsFirstValue(rowWeight0, rowWeight1);
+    const bool rowsAdjacent = !rowBlends || rowSum1 == rowSum0 + LatticeSum(0, 1);
+    // Columns that the whole layer shares go straight to their lanes, without
+    // looking at each group's columns again on every row.
+    const auto shared = [&]<bool blendColumns, bool blendRows>() {
+        ForEachFineGroup(columnSum0, columnSum1, columnWeight0, columnWeight1, layer, count,
+                         [&](const std::uint32_t* sum0, const std::uint32_t*, const double* weight0,
+                             const double* weight1) {
+                             return FineCellLanes<blendColumns, blendRows>(Load<U32>(sum0) + rowSum0,
+                                                                           Load<F64>(weight0), Load<F64>(weight1),
+                                                                           rowWeight0, rowWeight1);
+                         });
+    };
+    if (rowsAdjacent && columns == CellColumns::FirstValues) {
+        rowBlends ? shared.template operator()<false, true>() : shared.template operator()<false, false>();
+    } else if (rowsAdjacent && columns == CellColumns::Adjacent) {
+        rowBlends ? shared.template operator()<true, true>() : shared.template operator()<true, false>();
+    } else {
+        ForEachFineGroup(columnSum0, columnSum1, columnWeight0, columnWeight1, layer, count,
+                         [&](const std::uint32_t* sum0, const std::uint32_t* sum1, const double* weight0,
+                             const double* weight1) __attribute__((always_inline)) {
+                             return FineCellGroup(sum0, sum1, weight0, weight1, row);
+                         });
     }
 }
 

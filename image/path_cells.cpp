@@ -34,7 +34,7 @@ CellColumns KindOfColumns(const ColumnTerms& columns, std::int32_t width) noexce
     bool adjacent = true;
     for (std::int32_t x = 0; x < width; ++x) {
         firstValues &= columns.axis.weight0[x] == 1.0 && columns.axis.weight1[x] == 0.0;
-        adjacent &= columns.sum1[x] == columns.sum0[x] + 1;
+        adjacent &= static_cast<std::uint32_t>(columns.sum1[x]) == static_cast<std::uint32_t>(columns.sum0[x]) + 1u;
     }
     return firstValues ? CellColumns::FirstValues : adjacent ? CellColumns::Adjacent : CellColumns::Any;
 }
@@ -90,9 +90,11 @@ bool AddCellsFromSumTable(const LayerJob& job) {
 bool AddCellsFromHashes(const LayerJob& job) {
     const ColumnTerms& columns = job.columns;
     const AxisTerms& rows = job.work.rows;
+    // Adjacent offsets (wrapping at 32 bits) are adjacent indices.
+    const CellColumns kind = KindOfColumns(columns, job.tile.width);
     return AddLayerRows(job, [&](std::int32_t row, float*, const float*) {
         const auto rowSum = [](float key) { return LatticeSum(0, LatticeIndex(key)); };
-        job.kernels.fineCells(columns.index0, columns.index1, columns.axis.weight0, columns.axis.weight1,
+        job.kernels.fineCells(columns.index0, columns.index1, columns.axis.weight0, columns.axis.weight1, kind,
                               rowSum(rows.key0[row]), rowSum(rows.key1[row]), rows.weight0[row], rows.weight1[row],
                               job.work.layer, job.tile.width);
         return false;
