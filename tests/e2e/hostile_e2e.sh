@@ -48,6 +48,22 @@ find_titled() {
   done
   printf -v "$var" '%s' "$id"
 }
+# save_shows_progress: clicks Save until its progress window shows. A
+# cancelled save's window goes at once, but the program drops input until
+# the save has stopped, so a click right after a Cancel may be dropped; a
+# click during a save is dropped too, so clicking again never saves twice.
+save_shows_progress() {
+  local deadline=$(($(now_ms) + 20000)) id=""
+  while :; do
+    click IDC_SAVE
+    local until=$(($(now_ms) + 3000))
+    while [ "$(now_ms)" -lt "$until" ]; do
+      id=$(xdotool search --onlyvisible --name '^Save$' 2>/dev/null | head -n 1) && [ -n "$id" ] && return 0
+      sleep 0.05
+    done
+    [ "$(now_ms)" -lt "$deadline" ] || fail "no window \"Save\" after 20 s of clicks on Save"
+  done
+}
 # temporaries: lists any temporary a save left in the files folder.
 temporaries() { find "$files" -maxdepth 1 -name '.velmora-*' | head -n 3; }
 no_temporaries() { [ -z "$(temporaries)" ] || fail "a save left $(temporaries)"; }
@@ -139,8 +155,8 @@ pass "input during a save is dropped: one save, no Generate afterwards"
 
 old_file "$files/cancelled.bmp"
 type_into IDC_FILENAME "$files/cancelled.bmp"
-click IDC_SAVE
-find_titled progress Save 10
+save_shows_progress
+find_titled progress Save 1
 x_geometry "$progress"
 xdotool mousemove --sync --window "$progress" $((client_w - 50)) $((client_h - 22)) click 1
 wait_until 10 "the save cancelled" window_gone Save
@@ -150,8 +166,7 @@ pass "Cancel leaves the target as it was and no temporary"
 
 old_file "$files/closed.bmp"
 type_into IDC_FILENAME "$files/closed.bmp"
-click IDC_SAVE
-find_titled progress Save 10
+save_shows_progress
 xdotool windowactivate --sync "$main" key alt+F4
 x_ends_with_zero "Alt+F4 on the form during a save" 1500
 is_old "$files/closed.bmp" || [ "$(size_of "$files/closed.bmp")" = "$(saved_size 20000 20000)" ] ||
