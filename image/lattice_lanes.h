@@ -21,7 +21,9 @@
 // 2^30 - m) so that the first addition of each chain fits 32-bit integers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "noise/octave_noise.h"
 
@@ -281,23 +283,57 @@ VELMORA_LANE_INLINE void TwoSum(F32 a, F32 b, F32& sum, F32& error) {
     error = (a - (sum - bPart)) + (b - bPart);
 }
 
-// SmoothLatticeValues of the nine lattice values, named as there. centre +
+// Calls step(0), step(1), ... step(N - 1), in that order.
+template <std::size_t N, typename Step>
+VELMORA_LANE_INLINE void EachOf(Step&& step) {
+    [&]<std::size_t... k>(std::index_sequence<k...>) { (step(k), ...); }(std::make_index_sequence<N>{});
+}
+
+// SmoothLatticeValues of N points at once, each from its nine lattice values
+// (values[k][0 ... 8] point at them) named as there, in the order pp, mp, pm,
+// mm, pc, mc, cp, cm, cc. centre +
 // sides + corners is, in units of 2^-34, 4 cc + 2 sides + corners: summed
-// with the exact errors of each addition and rounded once.
+// with the exact errors of each addition and rounded once. The points' chains
+// of dependent additions go step by step side by side, so that the processor
+// finds the independent work of all of them together in its window rather
+// than one long chain after another.
+template <std::size_t N, typename Values>
+VELMORA_LANE_INLINE void SmoothedTogether(const Values& values, F32 (&out)[N]) {
+    F32 corners[N];
+    F32 sides[N];
+    EachOf<N>([&](std::size_t k) {
+        corners[k] = __builtin_convertvector(__builtin_convertvector(values[k][0]->rounded, I32) + values[k][1]->n, F32);
+        sides[k] = __builtin_convertvector(__builtin_convertvector(values[k][4]->rounded, I32) + values[k][5]->n, F32);
+    });
+    EachOf<N>([&](std::size_t k) {
+        corners[k] = AddRounded(corners[k], *values[k][2]);
+        sides[k] = AddRounded(sides[k], *values[k][6]);
+    });
+    EachOf<N>([&](std::size_t k) {
+        corners[k] = AddRounded(corners[k], *values[k][3]);
+        sides[k] = AddRounded(sides[k], *values[k][7]);
+    });
+    EachOf<N>([&](std::size_t k) {
+        F32 partial;
+        F32 error1;
+        F32 total;
+        F32 error2;
+        TwoSum(values[k][8]->rounded * 4.0f, sides[k] * 2.0f, partial, error1);
+        TwoSum(partial, corners[k], total, error2);
+        total = total + ((error1 + error2) + values[k][8]->rest * 4.0f);
+        // Back from negated units of 2^-34; 0 - x keeps a zero positive.
+        out[k] = (0.0f - total) * 0x1p-34f;
+    });
+}
+
+// SmoothLatticeValues of the nine lattice values, named as there.
 VELMORA_LANE_INLINE F32 Smoothed(const Lattice& pp, const Lattice& mp, const Lattice& pm, const Lattice& mm,
                                  const Lattice& pc, const Lattice& mc, const Lattice& cp, const Lattice& cm,
                                  const Lattice& cc) {
-    const F32 corners = RunningSum(pp, mp, pm, mm);
-    const F32 sides = RunningSum(pc, mc, cp, cm);
-    F32 partial;
-    F32 error1;
-    F32 total;
-    F32 error2;
-    TwoSum(cc.rounded * 4.0f, sides * 2.0f, partial, error1);
-    TwoSum(partial, corners, total, error2);
-    total = total + ((error1 + error2) + cc.rest * 4.0f);
-    // Back from negated units of 2^-34; 0 - x keeps a zero positive.
-    return (0.0f - total) * 0x1p-34f;
+    const Lattice* const values[1][9] = {{&pp, &mp, &pm, &mm, &pc, &mc, &cp, &cm, &cc}};
+    F32 out[1];
+    SmoothedTogether<1>(values, out);
+    return out[0];
 }
 
 }  // namespace lanes

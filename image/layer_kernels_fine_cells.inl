@@ -135,34 +135,43 @@ VELMORA_LANE_INLINE F64 FineCellLanes(U32 n, F64 columnWeight0, F64 columnWeight
     const Lattice mp = LatticeAt(n, -1, 1);
     const Lattice cp = LatticeAt(n, 0, 1);
     const Lattice pp = LatticeAt(n, 1, 1);
-    const F64 v1 = Widen(Smoothed(pp, mp, pm, mm, pc, mc, cp, cm, cc));
-    F64 top = v1;
     if constexpr (blendColumns) {
         const Lattice qm = LatticeAt(n, 2, -1);
         const Lattice qc = LatticeAt(n, 2, 0);
         const Lattice qp = LatticeAt(n, 2, 1);
-        const F64 v2 = Widen(Smoothed(qp, cp, qm, cm, qc, cc, pp, pm, pc));
-        top = Widen(Narrow(v1 * columnWeight0 + v2 * columnWeight1));
         if constexpr (blendRows) {
             const Lattice mq = LatticeAt(n, -1, 2);
             const Lattice cq = LatticeAt(n, 0, 2);
             const Lattice pq = LatticeAt(n, 1, 2);
             const Lattice qq = LatticeAt(n, 2, 2);
-            const F64 v3 = Widen(Smoothed(pq, mq, pc, mc, pp, mp, cq, cc, cp));
-            const F64 v4 = Widen(Smoothed(qq, cq, qc, cc, qp, cp, pq, pc, pp));
-            const F64 bottom = Widen(Narrow(v3 * columnWeight0 + v4 * columnWeight1));
+            const Lattice* const values[4][9] = {{&pp, &mp, &pm, &mm, &pc, &mc, &cp, &cm, &cc},
+                                                 {&qp, &cp, &qm, &cm, &qc, &cc, &pp, &pm, &pc},
+                                                 {&pq, &mq, &pc, &mc, &pp, &mp, &cq, &cc, &cp},
+                                                 {&qq, &cq, &qc, &cc, &qp, &cp, &pq, &pc, &pp}};
+            F32 v[4];
+            SmoothedTogether<4>(values, v);
+            const F64 top = Widen(Narrow(Widen(v[0]) * columnWeight0 + Widen(v[1]) * columnWeight1));
+            const F64 bottom = Widen(Narrow(Widen(v[2]) * columnWeight0 + Widen(v[3]) * columnWeight1));
             return top * rowWeight0 + bottom * rowWeight1;
+        } else {
+            const Lattice* const values[2][9] = {{&pp, &mp, &pm, &mm, &pc, &mc, &cp, &cm, &cc},
+                                                 {&qp, &cp, &qm, &cm, &qc, &cc, &pp, &pm, &pc}};
+            F32 v[2];
+            SmoothedTogether<2>(values, v);
+            return Widen(Narrow(Widen(v[0]) * columnWeight0 + Widen(v[1]) * columnWeight1));
         }
-        return top;
     } else {
         if constexpr (blendRows) {
             const Lattice mq = LatticeAt(n, -1, 2);
             const Lattice cq = LatticeAt(n, 0, 2);
             const Lattice pq = LatticeAt(n, 1, 2);
-            const F64 v3 = Widen(Smoothed(pq, mq, pc, mc, pp, mp, cq, cc, cp));
-            return top * rowWeight0 + v3 * rowWeight1;
+            const Lattice* const values[2][9] = {{&pp, &mp, &pm, &mm, &pc, &mc, &cp, &cm, &cc},
+                                                 {&pq, &mq, &pc, &mc, &pp, &mp, &cq, &cc, &cp}};
+            F32 v[2];
+            SmoothedTogether<2>(values, v);
+            return Widen(v[0]) * rowWeight0 + Widen(v[1]) * rowWeight1;
         }
-        return top;
+        return Widen(Smoothed(pp, mp, pm, mm, pc, mc, cp, cm, cc));
     }
 }
 

@@ -3,6 +3,7 @@
 // runs of index sums, hashed once each in vector lanes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "image/lattice_lanes.h"
@@ -37,9 +38,13 @@ constexpr std::int32_t SmoothingReach = static_cast<std::int32_t>(LatticeSum(1, 
 // the smoothing reads.
 constexpr std::int32_t SumBlock = 512;
 
+// Vectors of centres smoothed side by side.
+constexpr std::size_t SmoothedTogetherCount = 4;
+
 void SmoothSums(std::uint32_t first, float* out, std::int32_t count) {
-    static_assert(SumBlock % Lanes == 0);
-    constexpr std::int32_t Hashed = SumBlock + 2 * SmoothingReach + Lanes;
+    constexpr std::int32_t Step = SmoothedTogetherCount * Lanes;
+    static_assert(SumBlock % Step == 0);
+    constexpr std::int32_t Hashed = SumBlock + 2 * SmoothingReach + Step;
     alignas(64) std::int32_t n[Hashed];
     alignas(64) float rounded[Hashed];
     alignas(64) float rest[Hashed];
@@ -50,9 +55,9 @@ void SmoothSums(std::uint32_t first, float* out, std::int32_t count) {
         for (int lane = 0; lane < Lanes; ++lane) {
             sums[lane] = base + static_cast<std::uint32_t>(lane);
         }
-        // Through the neighbours of the last full vector of centres, so that
+        // Through the neighbours of the last full step of centres, so that
         // every lane reads a hashed sum.
-        const std::int32_t centres = (block + Lanes - 1) / Lanes * Lanes;
+        const std::int32_t centres = (block + Step - 1) / Step * Step;
         for (std::int32_t i = 0; i < centres + 2 * SmoothingReach; i += Lanes) {
             const Lattice value = LatticeOfSums(sums);
             Store(n + i, value.n);
@@ -65,14 +70,29 @@ void SmoothSums(std::uint32_t first, float* out, std::int32_t count) {
             const std::int32_t k = SmoothingReach + i + static_cast<std::int32_t>(LatticeSum(dx, dy));
             return Lattice{Load<I32>(n + k), Load<F32>(rounded + k), Load<F32>(rest + k)};
         };
-        for (std::int32_t i = 0; i < block; i += Lanes) {
-            const F32 smoothed = Smoothed(at(i, 1, 1), at(i, -1, 1), at(i, 1, -1), at(i, -1, -1), at(i, 1, 0),
-                                          at(i, -1, 0), at(i, 0, 1), at(i, 0, -1), at(i, 0, 0));
-            if (block - i >= Lanes) {
-                Store(out + start + i, smoothed);
-            } else {
-                for (std::int32_t lane = 0; lane < block - i; ++lane) {
-                    out[start + i + lane] = smoothed[lane];
+        constexpr std::size_t Together = SmoothedTogetherCount;
+        for (std::int32_t i = 0; i < block; i += Step) {
+            Lattice around[Together][9];
+            const Lattice* values[Together][9];
+            EachOf<Together>([&](std::size_t k) {
+                const std::int32_t at0 = i + static_cast<std::int32_t>(k) * Lanes;
+                const std::int32_t dx[9] = {1, -1, 1, -1, 1, -1, 0, 0, 0};
+                const std::int32_t dy[9] = {1, 1, -1, -1, 0, 0, 1, -1, 0};
+                for (int j = 0; j < 9; ++j) {
+                    around[k][j] = at(at0, dx[j], dy[j]);
+                    values[k][j] = &around[k][j];
+                }
+            });
+            F32 smoothed[Together];
+            SmoothedTogether<Together>(values, smoothed);
+            for (std::size_t k = 0; k < Together; ++k) {
+                const std::int32_t at0 = i + static_cast<std::int32_t>(k) * Lanes;
+                if (block - at0 >= Lanes) {
+                    Store(out + start + at0, smoothed[k]);
+                } else {
+                    for (std::int32_t lane = 0; lane < block - at0; ++lane) {
+                        out[start + at0 + lane] = smoothed[k][lane];
+                    }
                 }
             }
         }
