@@ -101,6 +101,25 @@ VELMORA_LANE_INLINE void Store(Element* to, Vector v) {
     __builtin_memcpy(to, &v, sizeof v);
 }
 
+template <std::size_t... i>
+VELMORA_LANE_INLINE void StoreHalves(double* to, F64 v, std::index_sequence<i...>) {
+    const DoubleRegister low = __builtin_shufflevector(v, v, i...);
+    const DoubleRegister high = __builtin_shufflevector(v, v, (i + RegisterDoubles)...);
+    __builtin_memcpy(to, &low, sizeof low);
+    __builtin_memcpy(to + RegisterDoubles, &high, sizeof high);
+}
+
+// Lanes doubles, one register at a time: GCC copies a vector wider than a
+// register through the stack and general registers, which stalls each store
+// on the loads before it.
+VELMORA_LANE_INLINE void Store(double* to, F64 v) {
+    if constexpr (Lanes == 2 * RegisterDoubles) {
+        StoreHalves(to, v, std::make_index_sequence<RegisterDoubles>{});
+    } else {
+        __builtin_memcpy(to, &v, sizeof v);
+    }
+}
+
 // Lanes values of table at the offsets in lanes.
 VELMORA_LANE_INLINE F32 Gather(const float* table, I32 offsets) {
 #if defined(__AVX512F__)
@@ -212,6 +231,70 @@ VELMORA_LANE_INLINE void GatherPairs(const float* table, const std::int32_t* off
     for (int lane = 0; lane < Lanes; ++lane) {
         first[lane] = table[offsets[lane]];
         second[lane] = table[offsets[lane] + 1];
+    }
+#endif
+}
+
+// The four floats at table + 2 offsets[lane], for every lane: first in e0,
+// then e1, e2 and e3. Each lane's four are one 16-byte load; the loads are
+// turned into lanes by the classic 4 x 4 transpose within each 128-bit part,
+// which keeps lanes in order when register k holds the quads of lanes k,
+// k + 4, k + 8 and k + 12 in its parts.
+VELMORA_LANE_INLINE void LoadQuads(const float* table, const std::int32_t* offsets, F32& e0, F32& e1, F32& e2,
+                                   F32& e3) {
+#if defined(__SSE2__) && (VELMORA_LANES == 4 || defined(__AVX2__))
+    const auto quad = [&](int lane) { return _mm_loadu_ps(table + 2 * std::int64_t{offsets[lane]}); };
+#if defined(__AVX512F__)
+    static_assert(Lanes == 16);
+    // Zero-masked forms throughout: GCC's unmasked ones pass an undefined
+    // register along, which it then warns may be uninitialized.
+    const auto pair = [&](int lane) {
+        return _mm256_insertf128_ps(_mm256_zextps128_ps256(quad(lane)), quad(lane + 4), 1);
+    };
+    __m512 r[4];
+    for (int k = 0; k < 4; ++k) {
+        r[k] = _mm512_insertf32x8(_mm512_castps256_ps512(pair(k)), pair(k + 8), 1);
+    }
+    const __m512 t0 = _mm512_maskz_unpacklo_ps(0xFFFF, r[0], r[1]);
+    const __m512 t1 = _mm512_maskz_unpacklo_ps(0xFFFF, r[2], r[3]);
+    const __m512 t2 = _mm512_maskz_unpackhi_ps(0xFFFF, r[0], r[1]);
+    const __m512 t3 = _mm512_maskz_unpackhi_ps(0xFFFF, r[2], r[3]);
+    e0 = reinterpret_cast<F32>(_mm512_maskz_shuffle_ps(0xFFFF, t0, t1, _MM_SHUFFLE(1, 0, 1, 0)));
+    e1 = reinterpret_cast<F32>(_mm512_maskz_shuffle_ps(0xFFFF, t0, t1, _MM_SHUFFLE(3, 2, 3, 2)));
+    e2 = reinterpret_cast<F32>(_mm512_maskz_shuffle_ps(0xFFFF, t2, t3, _MM_SHUFFLE(1, 0, 1, 0)));
+    e3 = reinterpret_cast<F32>(_mm512_maskz_shuffle_ps(0xFFFF, t2, t3, _MM_SHUFFLE(3, 2, 3, 2)));
+#elif defined(__AVX2__)
+    static_assert(Lanes == 8);
+    __m256 r[4];
+    for (int k = 0; k < 4; ++k) {
+        r[k] = _mm256_insertf128_ps(_mm256_zextps128_ps256(quad(k)), quad(k + 4), 1);
+    }
+    const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]);
+    const __m256 t1 = _mm256_unpacklo_ps(r[2], r[3]);
+    const __m256 t2 = _mm256_unpackhi_ps(r[0], r[1]);
+    const __m256 t3 = _mm256_unpackhi_ps(r[2], r[3]);
+    e0 = reinterpret_cast<F32>(_mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 0, 1, 0)));
+    e1 = reinterpret_cast<F32>(_mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 2, 3, 2)));
+    e2 = reinterpret_cast<F32>(_mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(1, 0, 1, 0)));
+    e3 = reinterpret_cast<F32>(_mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(3, 2, 3, 2)));
+#else
+    __m128 r0 = quad(0);
+    __m128 r1 = quad(1);
+    __m128 r2 = quad(2);
+    __m128 r3 = quad(3);
+    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+    e0 = reinterpret_cast<F32>(r0);
+    e1 = reinterpret_cast<F32>(r1);
+    e2 = reinterpret_cast<F32>(r2);
+    e3 = reinterpret_cast<F32>(r3);
+#endif
+#else
+    for (int lane = 0; lane < Lanes; ++lane) {
+        const float* quad = table + 2 * std::int64_t{offsets[lane]};
+        e0[lane] = quad[0];
+        e1[lane] = quad[1];
+        e2[lane] = quad[2];
+        e3[lane] = quad[3];
     }
 #endif
 }

@@ -106,19 +106,27 @@ template <typename RowLayer>
 
 // The smoothed values of the tile's range of index sums, in the work table:
 // a row's lattice row key finds its values, and each column's offsets
-// (columns.sum0, sum1) find the column's in them.
+// (columns.sum0, sum1) find the column's in them. With pairs, each entry is
+// the pair (smoothed value, the one a lattice row up), so that a pixel whose
+// cell spans adjacent columns and rows finds its four values together.
 class SumTable {
 public:
-    // Smooths the range; the path choice has made sure that it fits.
-    explicit SumTable(const LayerJob& job);
+    // Smooths the range; the path choice has made sure that it fits, and
+    // with pairs the caller that it fits twice.
+    SumTable(const LayerJob& job, bool pairs);
 
-    // The smoothed values of lattice row key, indexed by the columns' offsets.
+    // The smoothed values of lattice row key (with pairs, the pairs),
+    // indexed by the columns' offsets (with pairs, in pairs).
     [[nodiscard]] const float* Row(float key) const noexcept {
-        return smoothed_ + std::int64_t{LatticeRowSum} * (LatticeIndex(key) - rowsLow_);
+        return smoothed_ + stride_ * (std::int64_t{LatticeRowSum} * (LatticeIndex(key) - rowsLow_));
     }
+
+    // The entries of the tile's range.
+    [[nodiscard]] static std::int64_t Entries(const LayerJob& job) noexcept;
 
 private:
     const float* smoothed_;
+    std::int64_t stride_;   // floats per entry: 1, or 2 with pairs
     std::int64_t rowsLow_;  // the least lattice row of the keys
 };
 

@@ -116,6 +116,53 @@ void BlendCells(const float* lower, const float* upper, const std::int32_t* colu
     }
 }
 
+// BlendCells from a table of pairs (smoothed value, the one a lattice row up)
+// for columns whose second key is the column after the first, in rows whose
+// second key, where the row blends, is the row after the first: each
+// pixel's four values are the two pairs at its offset, one quad.
+template <bool rowBlends>
+void BlendCellQuadGroups(const float* lower, const std::int32_t* column0, const double* columnWeight0,
+                         const double* columnWeight1, double rowWeight0, double rowWeight1, double* __restrict layer,
+                         std::int32_t count) {
+    std::int32_t x = 0;
+    for (; x + Lanes <= count; x += Lanes) {
+        F32 lowerFirst;
+        F32 upperFirst;
+        F32 lowerSecond;
+        F32 upperSecond;
+        LoadQuads(lower, column0 + x, lowerFirst, upperFirst, lowerSecond, upperSecond);
+        const F64 weight0 = Load<F64>(columnWeight0 + x);
+        const F64 weight1 = Load<F64>(columnWeight1 + x);
+        const F64 top = BlendAlongX(lowerFirst, lowerSecond, weight0, weight1);
+        if constexpr (rowBlends) {
+            const F64 bottom = BlendAlongX(upperFirst, upperSecond, weight0, weight1);
+            Store(layer + x, top * rowWeight0 + bottom * rowWeight1);
+        } else {
+            Store(layer + x, top);
+        }
+    }
+    for (; x < count; ++x) {
+        const float* quad = lower + 2 * std::int64_t{column0[x]};
+        const float top = static_cast<float>(quad[0] * columnWeight0[x] + quad[2] * columnWeight1[x]);
+        if constexpr (rowBlends) {
+            const float bottom = static_cast<float>(quad[1] * columnWeight0[x] + quad[3] * columnWeight1[x]);
+            layer[x] = top * rowWeight0 + bottom * rowWeight1;
+        } else {
+            layer[x] = top;
+        }
+    }
+}
+
+void BlendCellQuads(const float* lower, const std::int32_t* column0, const double* columnWeight0,
+                    const double* columnWeight1, double rowWeight0, double rowWeight1, double* __restrict layer,
+                    std::int32_t count) {
+    if (IsFirstValue(rowWeight0, rowWeight1)) {
+        BlendCellQuadGroups<false>(lower, column0, columnWeight0, columnWeight1, rowWeight0, rowWeight1, layer, count);
+    } else {
+        BlendCellQuadGroups<true>(lower, column0, columnWeight0, columnWeight1, rowWeight0, rowWeight1, layer, count);
+    }
+}
+
 // The layer values of Lanes pixels of one row from the lattice hashes around
 // their cells. With blendColumns false every column's fraction is 0: the
 // blend along x is its first value, and the column after it is not needed.

@@ -99,6 +99,24 @@ void SmoothSums(std::uint32_t first, float* out, std::int32_t count) {
     }
 }
 
+// SmoothSums as pairs: out[2 i] is the smoothed value of first + i and
+// out[2 i + 1] that of first + i + 57, the point a lattice row up. Each block
+// is smoothed once, with the row above its last sum, and then interleaved.
+void SmoothSumPairs(std::uint32_t first, float* out, std::int32_t count) {
+    constexpr std::int32_t Pairs = SumBlock - static_cast<std::int32_t>(LatticeRowSum);
+    alignas(64) float smoothed[SumBlock];
+    for (std::int32_t start = 0; start < count; start += Pairs) {
+        const std::int32_t pairs = count - start < Pairs ? count - start : Pairs;
+        SmoothSums(first + static_cast<std::uint32_t>(start), smoothed,
+                   pairs + static_cast<std::int32_t>(LatticeRowSum));
+        float* to = out + 2 * std::int64_t{start};
+        for (std::int32_t j = 0; j < pairs; ++j) {
+            to[2 * j] = smoothed[j];
+            to[2 * j + 1] = smoothed[j + LatticeRowSum];
+        }
+    }
+}
+
 // SmoothedValue around the index sums n, from their nine lattice values.
 VELMORA_LANE_INLINE F32 SmoothedAround(U32 n) {
     return Smoothed(LatticeAt(n, 1, 1), LatticeAt(n, -1, 1), LatticeAt(n, 1, -1), LatticeAt(n, -1, -1),

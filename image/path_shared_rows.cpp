@@ -19,7 +19,7 @@ public:
     SharedRows(const LayerJob& job, LayerPath source)
         : job_(job), work_(job.work), columns_(job.columns), width_(job.tile.width) {
         if (source == LayerPath::SharedRowsFromSumTable) {
-            sumTable_.emplace(job);
+            sumTable_.emplace(job, false);
             return;
         }
         IndexColumnKeys();

@@ -79,6 +79,49 @@ TEST_P(LayerKernelsAtLevel, StridedSumsAreTheSmoothedValuesOfTheirPoints) {
     }
 }
 
+// Pairs across a block's end (455 pairs a block) and past 2^32, then cells
+// from their quads against the same cells from single values, rows that
+// blend and rows that do not, with a partial last group.
+TEST_P(LayerKernelsAtLevel, QuadsFromPairsBlendAsSingleValues) {
+    for (const std::uint32_t first : {7u, 0xFFFFFE00u}) {
+        const std::int32_t entries = 1000;
+        std::vector<float> pairs(2 * static_cast<std::size_t>(entries));
+        LevelKernels().smoothSumPairs(first, pairs.data(), entries);
+        for (std::int32_t i = 0; i < entries; ++i) {
+            for (const std::uint32_t up : {0u, 1u}) {
+                const float expected = SmoothedAtSum(first + static_cast<std::uint32_t>(i) + up * LatticeRowSum);
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(pairs[2 * static_cast<std::size_t>(i) + up]),
+                          std::bit_cast<std::uint32_t>(expected))
+                    << "first " << first << ", pair " << i << ", " << up;
+            }
+        }
+        std::vector<float> single(static_cast<std::size_t>(entries) + LatticeRowSum);
+        LevelKernels().smoothSums(first, single.data(), static_cast<std::int32_t>(single.size()));
+        const std::int32_t count = 45;
+        std::vector<std::int32_t> column0(count);
+        std::vector<std::int32_t> column1(count);
+        std::vector<double> weight0(count);
+        std::vector<double> weight1(count);
+        for (std::int32_t x = 0; x < count; ++x) {
+            column0[static_cast<std::size_t>(x)] = (x * 163) / 10;  // frequency 16.3
+            column1[static_cast<std::size_t>(x)] = column0[static_cast<std::size_t>(x)] + 1;
+            const float fraction = static_cast<float>((x * 163) % 10) / 10.0f;
+            weight1[static_cast<std::size_t>(x)] = BlendWeight(fraction, fraction);
+            weight0[static_cast<std::size_t>(x)] = 1.0 - weight1[static_cast<std::size_t>(x)];
+        }
+        for (const double rowWeight1 : {0.0, 0.375}) {
+            std::vector<double> fromQuads(count);
+            std::vector<double> fromSingles(count);
+            LevelKernels().blendCellQuads(pairs.data(), column0.data(), weight0.data(), weight1.data(),
+                                          1.0 - rowWeight1, rowWeight1, fromQuads.data(), count);
+            LevelKernels().blendCells(single.data(), single.data() + LatticeRowSum, column0.data(), column1.data(),
+                                      weight0.data(), weight1.data(), CellColumns::Adjacent, 1.0 - rowWeight1,
+                                      rowWeight1, fromSingles.data(), count);
+            EXPECT_EQ(fromQuads, fromSingles) << "first " << first << ", row weight " << rowWeight1;
+        }
+    }
+}
+
 VELMORA_FOR_EVERY_KERNEL_LEVEL(LayerKernelsAtLevel);
 
 }  // namespace
