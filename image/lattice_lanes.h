@@ -350,14 +350,10 @@ VELMORA_LANE_INLINE F32 AddRounded(F32 a, const Lattice& b) {
     return sum + (error + b.rest);
 }
 
-// One running sum of SmoothLatticeValues (corners, or sides) before its
-// final scaling: float(float(float(first) + second) + third) + fourth,
-// rounded. The first addition is exact in 32-bit integers.
-VELMORA_LANE_INLINE F32 RunningSum(const Lattice& first, const Lattice& second, const Lattice& third,
-                                   const Lattice& fourth) {
-    F32 sum = __builtin_convertvector(__builtin_convertvector(first.rounded, I32) + second.n, F32);
-    sum = AddRounded(sum, third);
-    return AddRounded(sum, fourth);
+// The first addition of a running sum of SmoothLatticeValues (corners, or
+// sides): float(first) + second, exact in 32-bit integers.
+VELMORA_LANE_INLINE F32 FirstSum(const Lattice& first, const Lattice& second) {
+    return __builtin_convertvector(__builtin_convertvector(first.rounded, I32) + second.n, F32);
 }
 
 VELMORA_LANE_INLINE void TwoSum(F32 a, F32 b, F32& sum, F32& error) {
@@ -366,18 +362,41 @@ VELMORA_LANE_INLINE void TwoSum(F32 a, F32 b, F32& sum, F32& error) {
     error = (a - (sum - bPart)) + (b - bPart);
 }
 
+// SmoothLatticeValues from its centre and its running sums of corners and
+// sides. centre + sides + corners is, in units of 2^-34, 4 cc + 2 sides +
+// corners: summed with the exact errors of each addition and rounded once.
+VELMORA_LANE_INLINE F32 SmoothedFromSums(const Lattice& cc, F32 corners, F32 sides) {
+    F32 partial;
+    F32 error1;
+    F32 total;
+    F32 error2;
+    TwoSum(cc.rounded * 4.0f, sides * 2.0f, partial, error1);
+    TwoSum(partial, corners, total, error2);
+    total = total + ((error1 + error2) + cc.rest * 4.0f);
+    // Back from negated units of 2^-34; 0 - x keeps a zero positive.
+    return (0.0f - total) * 0x1p-34f;
+}
+
+// SmoothLatticeValues of the nine lattice values, named as there: the
+// corners and the sides each summed as float(float(float(first) + second) +
+// third) + fourth, rounded.
+VELMORA_LANE_INLINE F32 Smoothed(const Lattice& pp, const Lattice& mp, const Lattice& pm, const Lattice& mm,
+                                 const Lattice& pc, const Lattice& mc, const Lattice& cp, const Lattice& cm,
+                                 const Lattice& cc) {
+    const F32 corners = AddRounded(AddRounded(FirstSum(pp, mp), pm), mm);
+    const F32 sides = AddRounded(AddRounded(FirstSum(pc, mc), cp), cm);
+    return SmoothedFromSums(cc, corners, sides);
+}
+
 // Calls step(0), step(1), ... step(N - 1), in that order.
 template <std::size_t N, typename Step>
 VELMORA_LANE_INLINE void EachOf(Step&& step) {
     [&]<std::size_t... k>(std::index_sequence<k...>) { (step(k), ...); }(std::make_index_sequence<N>{});
 }
 
-// SmoothLatticeValues of N points at once, each from its nine lattice values
-// (values[k][0 ... 8] point at them) named as there, in the order pp, mp, pm,
-// mm, pc, mc, cp, cm, cc. centre +
-// sides + corners is, in units of 2^-34, 4 cc + 2 sides + corners: summed
-// with the exact errors of each addition and rounded once. The points' chains
-// of dependent additions go step by step side by side, so that the processor
+// Smoothed for N points at once, values[k][0 ... 8] pointing at the nine
+// lattice values of point k in Smoothed's order. The points' chains of
+// dependent additions go step by step side by side, so that the processor
 // finds the independent work of all of them together in its window rather
 // than one long chain after another.
 template <std::size_t N, typename Values>
@@ -385,8 +404,8 @@ VELMORA_LANE_INLINE void SmoothedTogether(const Values& values, F32 (&out)[N]) {
     F32 corners[N];
     F32 sides[N];
     EachOf<N>([&](std::size_t k) {
-        corners[k] = __builtin_convertvector(__builtin_convertvector(values[k][0]->rounded, I32) + values[k][1]->n, F32);
-        sides[k] = __builtin_convertvector(__builtin_convertvector(values[k][4]->rounded, I32) + values[k][5]->n, F32);
+        corners[k] = FirstSum(*values[k][0], *values[k][1]);
+        sides[k] = FirstSum(*values[k][4], *values[k][5]);
     });
     EachOf<N>([&](std::size_t k) {
         corners[k] = AddRounded(corners[k], *values[k][2]);
@@ -396,27 +415,7 @@ VELMORA_LANE_INLINE void SmoothedTogether(const Values& values, F32 (&out)[N]) {
         corners[k] = AddRounded(corners[k], *values[k][3]);
         sides[k] = AddRounded(sides[k], *values[k][7]);
     });
-    EachOf<N>([&](std::size_t k) {
-        F32 partial;
-        F32 error1;
-        F32 total;
-        F32 error2;
-        TwoSum(values[k][8]->rounded * 4.0f, sides[k] * 2.0f, partial, error1);
-        TwoSum(partial, corners[k], total, error2);
-        total = total + ((error1 + error2) + values[k][8]->rest * 4.0f);
-        // Back from negated units of 2^-34; 0 - x keeps a zero positive.
-        out[k] = (0.0f - total) * 0x1p-34f;
-    });
-}
-
-// SmoothLatticeValues of the nine lattice values, named as there.
-VELMORA_LANE_INLINE F32 Smoothed(const Lattice& pp, const Lattice& mp, const Lattice& pm, const Lattice& mm,
-                                 const Lattice& pc, const Lattice& mc, const Lattice& cp, const Lattice& cm,
-                                 const Lattice& cc) {
-    const Lattice* const values[1][9] = {{&pp, &mp, &pm, &mm, &pc, &mc, &cp, &cm, &cc}};
-    F32 out[1];
-    SmoothedTogether<1>(values, out);
-    return out[0];
+    EachOf<N>([&](std::size_t k) { out[k] = SmoothedFromSums(*values[k][8], corners[k], sides[k]); });
 }
 
 }  // namespace lanes
