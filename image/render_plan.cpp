@@ -27,8 +27,11 @@ constexpr std::uint64_t CachedTilePixels = 256 * 1024;
 // one layer costs time in proportion to its octaves until its sums settle.
 constexpr std::uint64_t ParallelPixelOctaves = 96 * 1024;
 
-// Tiles are made shorter, down to this, so that every thread gets one.
+// Tiles are made shorter, down to this, so that every thread gets one; down
+// to a single row for maps of at least ManyOctaves octaves, whose rows each
+// take long.
 constexpr std::int32_t MinSharedTileHeight = 4;
+constexpr std::int32_t ManyOctaves = 1024;
 
 // Work units per thread, so that threads that finish early find more work.
 constexpr std::int64_t UnitsPerThread = 4;
@@ -120,9 +123,11 @@ RenderPlan PlanRender(std::int32_t width, std::int32_t height, std::int32_t laye
         }
     }
     if (threads > 1) {
-        // Tiles short enough for every thread to get one, down to a few rows.
+        // Tiles short enough for every thread to get one, down to a few rows,
+        // or to one where each pixel takes many octaves.
         const std::int32_t share = static_cast<std::int32_t>((std::int64_t{height} + threads - 1) / threads);
-        plan.tiles.height = std::min(plan.tiles.height, std::max(share, MinSharedTileHeight));
+        const std::int32_t least = octaves >= ManyOctaves ? 1 : MinSharedTileHeight;
+        plan.tiles.height = std::min(plan.tiles.height, std::max(share, least));
     }
     plan.bands = (width - 1) / plan.tiles.width + 1;
     plan.tilesDown = (height - 1) / plan.tiles.height + 1;

@@ -80,7 +80,7 @@ TEST(RenderPlan, ThreadsFollowPixelOctavesNotLayers) {
         unsigned threads;
     };
     for (const Case c : {Case{{64, 64, 1}, 1, 1u}, Case{{256, 256, 1}, Most, cores}, Case{{256, 256, 2}, Most, cores},
-                         Case{{512, 512, 4}, 4, cores}}) {
+                         Case{{512, 512, 4}, 4, cores}, Case{{300, 2, 1}, Most, std::min(cores, 2u)}}) {
         SCOPED_TRACE(testing::Message() << c.shape.width << "x" << c.shape.height << ", " << c.octaves << " octaves");
         EXPECT_EQ(PlanRender(c.shape.width, c.shape.height, c.shape.layers, c.octaves, 0).threads, c.threads);
     }
