@@ -272,8 +272,10 @@ TEST_P(RenderMapFast, TileAndBandEdgesOfAWideMap) {
         int octaves;
     };
     // 8 octaves up to frequency 3.84; a sum table near its limit; one past
-    // it; negative indices; lattice points of a whole frequency.
-    for (const Case c : {Case{0.015f, 8}, Case{210.5f, 1}, Case{215.5f, 1}, Case{-3.84f, 1}, Case{-16.0f, 1}}) {
+    // it; negative indices; lattice points of a whole frequency; tables of
+    // single values and of pairs, each near the other's size.
+    for (const Case c : {Case{0.015f, 8}, Case{210.5f, 1}, Case{215.5f, 1}, Case{-3.84f, 1}, Case{-16.0f, 1},
+                         Case{16.3f, 1}, Case{37.7f, 1}}) {
         OctaveNoise noise;
         noise.frequency = c.frequency;
         noise.octaves = c.octaves;
