@@ -236,16 +236,16 @@ VELMORA_LANE_INLINE void GatherPairs(const float* table, const std::int32_t* off
 }
 
 // The four floats at table + 2 offsets[lane], for every lane: first in e0,
-// then e1, e2 and e3. Each lane's four are one 16-byte load; the loads are
-// turned into lanes by the classic 4 x 4 transpose within each 128-bit part,
-// which keeps lanes in order when register k holds the quads of lanes k,
-// k + 4, k + 8 and k + 12 in its parts.
+// then e1, e2 and e3. With AVX-512, the only level whose cells take quads
+// (LayerKernels::cellsFromQuads), each lane's four are one 16-byte load, and
+// the loads are turned into lanes by the classic 4 x 4 transpose within each
+// 128-bit part, which keeps lanes in order when register k holds the quads of
+// lanes k, k + 4, k + 8 and k + 12 in its parts. Elsewhere a plain loop.
 VELMORA_LANE_INLINE void LoadQuads(const float* table, const std::int32_t* offsets, F32& e0, F32& e1, F32& e2,
                                    F32& e3) {
-#if defined(__SSE2__) && (VELMORA_LANES == 4 || defined(__AVX2__))
-    const auto quad = [&](int lane) { return _mm_loadu_ps(table + 2 * std::int64_t{offsets[lane]}); };
 #if defined(__AVX512F__)
     static_assert(Lanes == 16);
+    const auto quad = [&](int lane) { return _mm_loadu_ps(table + 2 * std::int64_t{offsets[lane]}); };
     // Zero-masked forms throughout: GCC's unmasked ones pass an undefined
     // register along, which it then warns may be uninitialized.
     const auto pair = [&](int lane) {
@@ -263,31 +263,6 @@ VELMORA_LANE_INLINE void LoadQuads(const float* table, const std::int32_t* offse
     e1 = reinterpret_cast<F32>(_mm512_maskz_shuffle_ps(0xFFFF, t0, t1, _MM_SHUFFLE(3, 2, 3, 2)));
     e2 = reinterpret_cast<F32>(_mm512_maskz_shuffle_ps(0xFFFF, t2, t3, _MM_SHUFFLE(1, 0, 1, 0)));
     e3 = reinterpret_cast<F32>(_mm512_maskz_shuffle_ps(0xFFFF, t2, t3, _MM_SHUFFLE(3, 2, 3, 2)));
-#elif defined(__AVX2__)
-    static_assert(Lanes == 8);
-    __m256 r[4];
-    for (int k = 0; k < 4; ++k) {
-        r[k] = _mm256_insertf128_ps(_mm256_zextps128_ps256(quad(k)), quad(k + 4), 1);
-    }
-    const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]);
-    const __m256 t1 = _mm256_unpacklo_ps(r[2], r[3]);
-    const __m256 t2 = _mm256_unpackhi_ps(r[0], r[1]);
-    const __m256 t3 = _mm256_unpackhi_ps(r[2], r[3]);
-    e0 = reinterpret_cast<F32>(_mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 0, 1, 0)));
-    e1 = reinterpret_cast<F32>(_mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 2, 3, 2)));
-    e2 = reinterpret_cast<F32>(_mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(1, 0, 1, 0)));
-    e3 = reinterpret_cast<F32>(_mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(3, 2, 3, 2)));
-#else
-    __m128 r0 = quad(0);
-    __m128 r1 = quad(1);
-    __m128 r2 = quad(2);
-    __m128 r3 = quad(3);
-    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-    e0 = reinterpret_cast<F32>(r0);
-    e1 = reinterpret_cast<F32>(r1);
-    e2 = reinterpret_cast<F32>(r2);
-    e3 = reinterpret_cast<F32>(r3);
-#endif
 #else
     for (int lane = 0; lane < Lanes; ++lane) {
         const float* quad = table + 2 * std::int64_t{offsets[lane]};

@@ -45,12 +45,17 @@ SumTable::SumTable(const LayerJob& job, bool pairs) : stride_(pairs ? 2 : 1) {
 
 namespace {
 
+// Whether blend weights are those of a fraction 0: the blend is its first value.
+bool IsFirstValue(double weight0, double weight1) noexcept {
+    return weight0 == 1.0 && weight1 == 0.0;
+}
+
 // What the columns of a layer have in common.
 CellColumns KindOfColumns(const ColumnTerms& columns, std::int32_t width) noexcept {
     bool firstValues = true;
     bool adjacent = true;
     for (std::int32_t x = 0; x < width; ++x) {
-        firstValues &= columns.axis.weight0[x] == 1.0 && columns.axis.weight1[x] == 0.0;
+        firstValues &= IsFirstValue(columns.axis.weight0[x], columns.axis.weight1[x]);
         adjacent &= static_cast<std::uint32_t>(columns.sum1[x]) == static_cast<std::uint32_t>(columns.sum0[x]) + 1u;
     }
     return firstValues ? CellColumns::FirstValues : adjacent ? CellColumns::Adjacent : CellColumns::Any;
@@ -100,9 +105,9 @@ constexpr std::int64_t SecondLevelCache = 1 << 20;
 // second: then the pair table serves every row.
 bool RowsAdjacent(const AxisTerms& rows, std::int32_t height) noexcept {
     for (std::int32_t row = 0; row < height; ++row) {
-        const bool blends = !(rows.weight0[row] == 1.0 && rows.weight1[row] == 0.0);
-        if (blends && static_cast<std::uint32_t>(LatticeIndex(rows.key1[row])) !=
-                          static_cast<std::uint32_t>(LatticeIndex(rows.key0[row])) + 1u) {
+        const auto next = static_cast<std::uint32_t>(LatticeIndex(rows.key0[row])) + 1u;
+        if (!IsFirstValue(rows.weight0[row], rows.weight1[row]) &&
+            static_cast<std::uint32_t>(LatticeIndex(rows.key1[row])) != next) {
             return false;
         }
     }
