@@ -38,11 +38,20 @@ mkdir "$files"
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 # window_gone TITLE: no visible window has that title.
 window_gone() { [ -z "$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null)" ]; }
+# free_space: what the files folder's file system has free, for a message.
+free_space() { df -h --output=avail "$files" | tail -n 1 | tr -d ' '; }
+# no_warning_instead TITLE: fails if a warning shows while a window titled
+# TITLE is awaited (a save refused for want of disk space, say).
+no_warning_instead() {
+  [ "$1" = 'Warning!' ] || window_gone 'Warning!' ||
+    fail "a warning showed instead of the window \"$1\" ($(free_space) free beside the files)"
+}
 # find_titled VAR TITLE SECONDS: the visible window titled TITLE, or fails.
 find_titled() {
   local var=$1 title=$2 deadline=$(($(now_ms) + $3 * 1000)) id=""
   until id=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1) && [ -n "$id" ]; do
     kill -0 "$program_pid" 2>/dev/null || fail "the program ended while waiting for \"$title\""
+    no_warning_instead "$title"
     [ "$(now_ms)" -lt "$deadline" ] || fail "no window \"$title\" after $3 s"
     sleep 0.05
   done
@@ -59,6 +68,7 @@ save_shows_progress() {
     local until=$(($(now_ms) + 3000))
     while [ "$(now_ms)" -lt "$until" ]; do
       id=$(xdotool search --onlyvisible --name '^Save$' 2>/dev/null | head -n 1) && [ -n "$id" ] && return 0
+      no_warning_instead Save
       sleep 0.05
     done
     [ "$(now_ms)" -lt "$deadline" ] || fail "no window \"Save\" after 20 s of clicks on Save"
@@ -131,6 +141,11 @@ x_ends_with_zero "Alt+F4 on the form during a render" 1500
 pass "Alt+F4 on the form during a render ends the program with 0"
 
 # --- Save in the background ---------------------------------------------------
+# A 20000 x 20000 map's file has 1.2 GB; each save also writes a temporary of
+# that size beside its target, and each case removes its file when done.
+map_bytes=$(saved_size 20000 20000)
+[ "$(df -B1 --output=avail "$files" | tail -n 1)" -gt $((map_bytes * 5 / 4)) ] ||
+  fail "the saves need $((map_bytes * 5 / 4 / 1000000)) MB free beside the files, there are $(free_space)"
 x_start_program "$files"
 generate 20000 20000
 type_into IDC_FILENAME "$files/big.bmp"
@@ -143,7 +158,7 @@ click IDC_GENERATE
 find_titled progress Save 10
 pass "a long save shows its progress dialog"
 wait_until 120 "the save finished" window_gone Save
-[ "$(size_of "$files/big.bmp")" = "$(saved_size 20000 20000)" ] || fail "big.bmp has $(size_of "$files/big.bmp") bytes"
+[ "$(size_of "$files/big.bmp")" = "$map_bytes" ] || fail "big.bmp has $(size_of "$files/big.bmp") bytes"
 inode=$(stat -c %i "$files/big.bmp")
 sleep 3
 [ "$(stat -c %i "$files/big.bmp")" = "$inode" ] || fail "clicks during the save saved again afterwards"
@@ -151,6 +166,7 @@ window_gone Save || fail "clicks during the save saved again afterwards"
 x_geometry "$picture"
 [ "$client_w" -gt 100 ] || fail "a Generate clicked during the save ran afterwards"
 no_temporaries
+rm "$files/big.bmp"
 pass "input during a save is dropped: one save, no Generate afterwards"
 
 old_file "$files/cancelled.bmp"
@@ -169,9 +185,10 @@ type_into IDC_FILENAME "$files/closed.bmp"
 save_shows_progress
 xdotool windowactivate --sync "$main" key alt+F4
 x_ends_with_zero "Alt+F4 on the form during a save" 1500
-is_old "$files/closed.bmp" || [ "$(size_of "$files/closed.bmp")" = "$(saved_size 20000 20000)" ] ||
+is_old "$files/closed.bmp" || [ "$(size_of "$files/closed.bmp")" = "$map_bytes" ] ||
   fail "closing during the save left closed.bmp with $(size_of "$files/closed.bmp") bytes"
 no_temporaries
+rm "$files/closed.bmp"
 pass "closing the form during a save ends the program with 0 within 1.5 s, with no temporary"
 
 # --- Signals and a file size limit --------------------------------------------
