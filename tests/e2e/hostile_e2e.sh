@@ -39,13 +39,13 @@ mkdir "$files"
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 # window_gone TITLE: no visible window has that title.
 window_gone() { [ -z "$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null)" ]; }
-# free_space: what the files folder's file system has free, for a message.
-free_space() { df -h --output=avail "$files" | tail -n 1 | tr -d ' '; }
+# free_mb: the megabytes free on the files folder's file system.
+free_mb() { echo $(($(df -B1 --output=avail "$files" | tail -n 1) / 1000000)); }
 # no_warning_instead TITLE: fails if a warning shows while a window titled
 # TITLE is awaited (a save refused for want of disk space, say).
 no_warning_instead() {
   [ "$1" = 'Warning!' ] || window_gone 'Warning!' ||
-    fail "a warning showed instead of the window \"$1\" ($(free_space) free beside the files)"
+    fail "a warning showed instead of the window \"$1\" ($(free_mb) MB free beside the files)"
 }
 # find_titled VAR TITLE SECONDS: the visible window titled TITLE, or fails.
 find_titled() {
@@ -148,8 +148,8 @@ pass "Alt+F4 on the form during a render ends the program with 0"
 # Each case removes its file when done.
 slowly=(LD_PRELOAD="$slow_writes" VELMORA_WRITE_DELAY_MS=10)
 map_bytes=$(saved_size 10000 10000)
-[ "$(df -B1 --output=avail "$files" | tail -n 1)" -gt $((map_bytes * 5 / 2)) ] ||
-  fail "the saves need $((map_bytes * 5 / 2 / 1000000)) MB free beside the files, there are $(free_space)"
+[ "$(free_mb)" -gt $((map_bytes * 5 / 2 / 1000000)) ] ||
+  fail "the saves need $((map_bytes * 5 / 2 / 1000000)) MB free beside the files, there are $(free_mb) MB"
 x_start_program "$files" env "${slowly[@]}"
 generate 10000 10000
 type_into IDC_FILENAME "$files/big.bmp"
